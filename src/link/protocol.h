@@ -1,0 +1,56 @@
+#pragma once
+// What travels on the line between the panel and the projector: the frame,
+// the code catalogue, the traffic rendering and the decoding of the four
+// status queries. Pure data and functions.
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qelo::link {
+
+inline constexpr char kCR = '\r';
+
+// A command frame: the three-character code followed by CR.
+std::string frame(std::string_view code);
+
+enum class Sending { Click, Held };
+
+struct CatalogueEntry {
+    const char* group;    // caption of the group on the panel
+    const char* caption;  // caption of the button that sends it
+    const char* code;
+    Sending sending;
+};
+std::span<const CatalogueEntry> catalogue();
+// The entry for a code, or nullptr when the panel never sends it.
+const CatalogueEntry* findCode(std::string_view code);
+
+// The traffic lines' form of a text: one blank, then one token per byte.
+std::string render(std::string_view data);
+// Appends the token of one byte.
+void appendToken(std::string& out, unsigned char c);
+
+struct StatusRow {
+    const char* key;   // rendered key, e.g. " 0 0"
+    const char* text;  // status text, e.g. " Power ON"
+};
+
+struct Query {
+    const char* code;                  // "CR0", ...
+    std::size_t keyLength;             // leading characters of the rendered reply looked at
+    std::span<const StatusRow> table;  // empty for the hour count
+};
+std::span<const Query> queries();  // in the order the decoder tries them
+const Query* findQuery(std::string_view code);
+
+inline constexpr const char* kHourSuffix = " Hour";
+inline constexpr const char* kTimeoutMark = " X X X X";
+
+// The status text for a rendered reply to the query whose frame is
+// sendData, or nothing when sendData is no query or no row matches.
+std::optional<std::string> decode(std::string_view sendData, std::string_view renderedReply);
+
+}  // namespace qelo::link

@@ -1,0 +1,95 @@
+#pragma once
+// Form1: the one window of the panel. The form-level variables live here and
+// the member functions are the window's event handlers, named as the window
+// names them. Definitions live with their subsystem:
+//   link/traffic.cpp        send path, receive path, reply time-out, clearing
+//   link/port_lifecycle.cpp start-up, port and speed switches, END
+//   panel/one_shot.cpp      the one-shot command buttons
+//   panel/repeat.cpp        the press-and-hold buttons and their repeat
+//   panel/window_modes.cpp  Ctrl+H, the data-area toggle, the port panel
+//   panel/form1.cpp         event binding and the failure reporter
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace qelo::panel {
+
+// Title of every message box the panel shows.
+inline constexpr const char* kAppTitle = "VID7IRID";
+
+class Form1 {
+public:
+    // Binds every event of the window, its timers and the port to the
+    // handlers below. Nothing runs until Form_Load.
+    Form1(platform::Window& window, platform::SerialPort& port);
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // ---- form-level state -------------------------------------------------
+    std::string SendData;
+    std::string RecvData;
+    std::uint8_t WaitReply = 0;
+    std::uint8_t RepeatCode = 0;
+    std::uint8_t ArrowMode = 0;
+    std::string PortSettings;
+
+    // RecvData keeps at most this many characters until it is next emptied.
+    static constexpr std::size_t kRecvLimit = 32767;
+
+    // ---- projector link ---------------------------------------------------
+    void Hyouji(const std::string& data, std::uint8_t direction);
+    void MSComm1_OnComm();
+    void Timer2_Timer();
+    void Timer4_Timer();
+
+    void Form_Load();
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Command16_Click();
+
+    // ---- buttons ----------------------------------------------------------
+    // The one-shot buttons share one click handler, the press-and-hold
+    // buttons one press and one release handler; each is told the name of
+    // the button (Command17, Command1, ...) and looks it up in its table.
+    void Command_Click(const std::string& button);
+    void Command_MouseDown(const std::string& button, const platform::MouseEvent& event);
+    void Command_MouseUp(const std::string& button, const platform::MouseEvent& event);
+    void Timer1_Timer();
+
+    // ---- window modes -----------------------------------------------------
+    void Form_KeyDown(int keyCode, int shift);
+    void Command33_Click();
+    void Command34_Click();
+    void Timer3_Timer();
+
+    // Runs a handler as the event loop would: a serial failure that the
+    // handler did not catch is shown to the operator, never thrown on.
+    void dispatch(const std::function<void()>& handler);
+
+private:
+    void portSwitch(int number, int fallback);
+    void speedSwitch(const char* settings);
+    void bindEvents();
+    void warn(const std::string& text);
+    // Ends a hold whose send failed, as its release would.
+    void dispatchHold(const std::function<void()>& handler);
+
+    platform::Window& window_;
+    platform::SerialPort& port_;
+    platform::Label& label11_;
+    platform::Label& label12_;
+    platform::Label& label25_;
+    platform::Timer& timer1_;
+    platform::Timer& timer2_;
+    platform::Timer& timer3_;
+    platform::Timer& timer4_;
+    platform::Frame& frame8_;
+    platform::Button& command34_;
+};
+
+}  // namespace qelo::panel

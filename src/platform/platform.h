@@ -1,0 +1,136 @@
+#pragma once
+// The seam between the panel's logic and whatever draws the window and
+// drives the serial line. Text is std::string, one byte per character,
+// exactly as it travels on the line. Geometry is in twips.
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace qelo::platform {
+
+// A failure of the serial service; what() is the service's own description,
+// which the operator gets to read verbatim.
+class SerialError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Label {
+public:
+    virtual ~Label() = default;
+    virtual void setCaption(const std::string& text) = 0;
+    // Always the caption last set, whatever the widget chose to draw.
+    virtual std::string caption() const = 0;
+};
+
+// Mouse buttons as the press/release events report them.
+enum MouseButton { LeftButton = 1, RightButton = 2, MiddleButton = 4 };
+// Shift-state bits of key and mouse events.
+enum ShiftMask { ShiftBit = 1, CtrlBit = 2, AltBit = 4 };
+
+struct MouseEvent {
+    int button = LeftButton;
+    int shift = 0;
+    float x = 0;
+    float y = 0;
+};
+
+class Button {
+public:
+    virtual ~Button() = default;
+    virtual void setCaption(const std::string& text) = 0;
+    virtual std::string caption() const = 0;
+    virtual void setVisible(bool visible) = 0;
+    virtual bool visible() const = 0;
+    // Click comes from the mouse and from the keyboard (Space, Enter).
+    virtual void onClick(std::function<void()> handler) = 0;
+    // The release always goes to the button that got the press.
+    virtual void onMouseDown(std::function<void(const MouseEvent&)> handler) = 0;
+    virtual void onMouseUp(std::function<void(const MouseEvent&)> handler) = 0;
+};
+
+class Frame {
+public:
+    virtual ~Frame() = default;
+    virtual void setVisible(bool visible) = 0;
+    virtual bool visible() const = 0;
+};
+
+class RadioButton {
+public:
+    virtual ~RadioButton() = default;
+    // Selecting a button that is not selected raises its click event at
+    // once, inside this call; selecting a selected one raises nothing.
+    virtual void setValue(bool selected) = 0;
+    virtual bool value() const = 0;
+    virtual void onClick(std::function<void()> handler) = 0;
+};
+
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void setInterval(int ms) = 0;
+    virtual int interval() const = 0;
+    // Enabling a running timer, or changing its interval, restarts its count.
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool enabled() const = 0;
+    virtual void onTick(std::function<void()> handler) = 0;
+};
+
+// The one top-level window and the controls on it, found by name.
+// Looking up a name that the layout does not have is a programming error
+// and throws std::out_of_range.
+class Window {
+public:
+    virtual ~Window() = default;
+
+    virtual Label& label(const std::string& name) = 0;
+    virtual Button& button(const std::string& name) = 0;
+    virtual Frame& frame(const std::string& name) = 0;
+    virtual RadioButton& radio(const std::string& name) = 0;
+    virtual Timer& timer(const std::string& name) = 0;
+
+    // Outer geometry (title bar and borders included), in twips.
+    virtual double screenWidth() const = 0;
+    virtual double screenHeight() const = 0;
+    virtual double width() const = 0;
+    virtual double height() const = 0;
+    virtual void setLeft(double twips) = 0;
+    virtual void setTop(double twips) = 0;
+    virtual void setHeight(double twips) = 0;
+
+    // Key preview: every key press, before the focused control sees it.
+    // Key code is the key (65..90 for letters whatever the case); shift is
+    // a ShiftMask combination.
+    virtual void onKeyDown(std::function<void(int key, int shift)> handler) = 0;
+
+    // Modal warning: exclamation icon, one OK button, the given title.
+    virtual void messageBox(const std::string& text, const std::string& title) = 0;
+    virtual void unload() = 0;
+    virtual void end() = 0;
+};
+
+// The serial service. Every operation that can fail throws SerialError.
+class SerialPort {
+public:
+    static constexpr int ReceiveEvent = 2;
+
+    virtual ~SerialPort() = default;
+    virtual void setCommPort(int number) = 0;
+    virtual int commPort() const = 0;
+    virtual void setSettings(const std::string& settings) = 0;
+    virtual std::string settings() const = 0;
+    virtual void setPortOpen(bool open) = 0;
+    virtual bool portOpen() const = 0;
+    // Writes the whole text in one go.
+    virtual void output(const std::string& text) = 0;
+    // Every character waiting, emptying the receive buffer.
+    virtual std::string input() = 0;
+    // Kind of the event being delivered; ReceiveEvent for received text.
+    virtual int commEvent() const = 0;
+    // Raised whenever at least one character is waiting.
+    virtual void onComm(std::function<void()> handler) = 0;
+};
+
+}  // namespace qelo::platform
