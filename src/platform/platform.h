@@ -70,9 +70,11 @@ public:
 class Timer {
 public:
     virtual ~Timer() = default;
+    // Changing the interval of a running timer restarts its count.
     virtual void setInterval(int ms) = 0;
     virtual int interval() const = 0;
-    // Enabling a running timer, or changing its interval, restarts its count.
+    // Enabling a timer that is already running leaves its count alone, so a
+    // repeat that re-enables itself on every tick keeps its pace.
     virtual void setEnabled(bool enabled) = 0;
     virtual bool enabled() const = 0;
     virtual void onTick(std::function<void()> handler) = 0;

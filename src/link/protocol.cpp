@@ -1,0 +1,153 @@
+#include "link/protocol.h"
+
+#include <array>
+
+namespace qelo::link {
+
+std::string frame(std::string_view code) {
+    std::string f(code);
+    f.push_back(kCR);
+    return f;
+}
+
+namespace {
+
+constexpr CatalogueEntry kCatalogue[] = {
+    {"POWER", "ON", "C00", Sending::Click},
+    {"POWER", "OFF", "C02", Sending::Click},
+    {"INPUT SELECT", "ANALOG", "C05", Sending::Click},
+    {"INPUT SELECT", "VIDEO", "C06", Sending::Click},
+    {"AUDIO MUTE", "ON", "C0B", Sending::Click},
+    {"AUDIO MUTE", "OFF", "C0C", Sending::Click},
+    {"VIDEO MUTE", "ON", "C0D", Sending::Click},
+    {"VIDEO MUTE", "OFF", "C0E", Sending::Click},
+    {"VIDEO SCREEN", "Normal", "C0F", Sending::Click},
+    {"VIDEO SCREEN", "Wide", "C10", Sending::Click},
+    {"MENU", "ON", "C1C", Sending::Click},
+    {"MENU", "OFF", "C1D", Sending::Click},
+    {"FREEZE", "ON", "C43", Sending::Click},
+    {"FREEZE", "OFF", "C44", Sending::Click},
+    {"ON START", "ON", "C28", Sending::Click},
+    {"ON START", "OFF", "C29", Sending::Click},
+    {"POWER MANAGEMENT", "ON", "C2A", Sending::Click},
+    {"POWER MANAGEMENT", "OFF", "C2B", Sending::Click},
+    {"", "DISPLAY CLEAR", "C1E", Sending::Click},
+    {"", "IMAGE", "C27", Sending::Click},
+    {"", "A-IMAGE", "C89", Sending::Click},
+    {"", "P-TIMER", "C8A", Sending::Click},
+    {"", "C01", "C01", Sending::Click},
+    {"VOL", "+", "C09", Sending::Held},
+    {"VOL", "-", "C0A", Sending::Held},
+    {"Zoom", "+", "C47", Sending::Held},
+    {"Zoom", "-", "C46", Sending::Held},
+    {"Focus", "+", "C4B", Sending::Held},
+    {"Focus", "-", "C4A", Sending::Held},
+    {"Bright", "+", "C20", Sending::Held},
+    {"Bright", "-", "C21", Sending::Held},
+    {"D.Zoom", "+", "C30", Sending::Held},
+    {"D.Zoom", "-", "C31", Sending::Held},
+    {"Keystone", "+", "C8E", Sending::Held},
+    {"Keystone", "-", "C8F", Sending::Held},
+    {"", "↑", "C3C", Sending::Held},
+    {"", "↓", "C3D", Sending::Held},
+    {"", "→", "C3A", Sending::Held},
+    {"", "←", "C3B", Sending::Held},
+    {"", "SELECT", "C3F", Sending::Held},
+    {"", "R-CLICK", "C3E", Sending::Held},
+    {"", "STATUS", "CR0", Sending::Click},
+    {"", "MODE", "CR1", Sending::Click},
+    {"", "L-TIME", "CR3", Sending::Click},
+    {"", "SETTING", "CR4", Sending::Click},
+};
+
+constexpr StatusRow kStatusRows[] = {
+    {" 0 0", " Power ON"},
+    {" 8 0", " Stand by"},
+    {" 4 0", " Count down"},
+    {" 2 0", " Cooling down"},
+    {" 1 0", " Power abnormality"},
+    {" 8 8", " Temperature abnormality"},
+    {" 0 8", " Temperature abnormality"},
+    {" 2 4", " Power Management Cooling"},
+    {" 0 4", " Power Management"},
+    {" 2 8", " Temperature abnormality"},
+    {" 0 2", " Key input prohibition"},
+};
+
+constexpr StatusRow kModeRows[] = {
+    {" 1", " Computer"},
+    {" 2", " MCI"},
+    {" 3", " Video"},
+};
+
+constexpr StatusRow kSettingRows[] = {
+    {" 1 1", " Normally"},
+    {" 1 0", " Top/Bottom reversal"},
+    {" 0 1", " Left/Right reversal"},
+    {" 0 0", " Top/Bottom , Left/Right reversal"},
+};
+
+const std::array<Query, 4> kQueries{{
+    {"CR0", 4, kStatusRows},
+    {"CR1", 2, kModeRows},
+    {"CR4", 4, kSettingRows},
+    {"CR3", 8, {}},
+}};
+
+}  // namespace
+
+std::span<const CatalogueEntry> catalogue() { return kCatalogue; }
+
+const CatalogueEntry* findCode(std::string_view code) {
+    for (const auto& e : catalogue())
+        if (code == e.code) return &e;
+    return nullptr;
+}
+
+void appendToken(std::string& out, unsigned char c) {
+    if (c == 6) {
+        out += "ACK ";
+    } else if (c == 13) {
+        out += "CR ";
+    } else if (c == 10) {
+        out += "LF  ";
+    } else if (c >= 32 && c <= 'z') {
+        out.push_back(static_cast<char>(c));
+        out.push_back(' ');
+    } else {
+        out += "? ";
+    }
+}
+
+std::string render(std::string_view data) {
+    std::string out;
+    out.reserve(1 + 2 * data.size() + 8);
+    out.push_back(' ');
+    for (char c : data) appendToken(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+std::span<const Query> queries() { return kQueries; }
+
+const Query* findQuery(std::string_view code) {
+    for (const auto& q : kQueries)
+        if (code == q.code) return &q;
+    return nullptr;
+}
+
+std::optional<std::string> decode(std::string_view sendData, std::string_view renderedReply) {
+    for (const auto& q : kQueries) {
+        const std::string_view code = q.code;
+        const bool isFrame = sendData.size() == code.size() + 1 && sendData.starts_with(code) &&
+                             sendData.back() == kCR;
+        if (!isFrame) continue;
+        const std::string_view key = renderedReply.substr(0, q.keyLength);
+        if (q.table.empty()) return std::string(key) + kHourSuffix;
+        for (const auto& row : q.table)
+            if (key == row.key) return std::string(row.text);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+}  // namespace qelo::link

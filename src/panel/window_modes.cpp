@@ -1,0 +1,48 @@
+// Compact and expanded window, and the port panel that hides itself.
+#include "panel/form1.h"
+
+namespace qelo::panel {
+
+namespace {
+constexpr int kKeyH = 72;
+constexpr double kCompact = 5200;
+constexpr double kExpandedByToggle = 6645;
+constexpr double kExpandedByShortcut = 7000;
+constexpr double kExpandedThreshold = 6000;
+constexpr const char* kShowData = "データを表示する";  // what the next click does
+constexpr const char* kHideData = "データを表示しない";
+}  // namespace
+
+void Form1::Form_KeyDown(int keyCode, int shift) {
+    if ((shift & 7) != platform::CtrlBit || keyCode != kKeyH) return;
+    window_.setHeight(kExpandedByShortcut);
+    command34_.setCaption("CLOSE");
+    command34_.setVisible(true);
+}
+
+void Form1::Command34_Click() {
+    // Off and on again: the port panel hides 5 s after the last toggle.
+    timer3_.setEnabled(false);
+    if (window_.height() < kExpandedThreshold) {
+        window_.setHeight(kExpandedByToggle);
+        command34_.setCaption(kHideData);
+    } else {
+        window_.setHeight(kCompact);
+        command34_.setCaption(kShowData);
+    }
+    timer3_.setEnabled(true);
+}
+
+void Form1::Command33_Click() {
+    frame8_.setVisible(true);
+    // A second COM press gives the panel its full 5 s again.
+    timer3_.setEnabled(false);
+    timer3_.setEnabled(true);
+}
+
+void Form1::Timer3_Timer() {
+    frame8_.setVisible(false);
+    timer3_.setEnabled(false);
+}
+
+}  // namespace qelo::panel
