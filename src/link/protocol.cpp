@@ -1,6 +1,7 @@
 #include "link/protocol.h"
 
 #include <array>
+#include <cstring>
 
 namespace qelo::link {
 
@@ -104,26 +105,46 @@ const CatalogueEntry* findCode(std::string_view code) {
     return nullptr;
 }
 
+namespace {
+
+struct Token {
+    char text[4];
+    unsigned char size;
+};
+
+constexpr Token tokenOf(unsigned char c) {
+    if (c == 6) return {{'A', 'C', 'K', ' '}, 4};
+    if (c == 13) return {{'C', 'R', ' ', 0}, 3};
+    if (c == 10) return {{'L', 'F', ' ', ' '}, 4};
+    if (c >= 32 && c <= 'z') return {{static_cast<char>(c), ' ', 0, 0}, 2};
+    return {{'?', ' ', 0, 0}, 2};
+}
+
+// Rendering runs on every receive event over everything received so far:
+// one table lookup a byte keeps it cheap.
+constexpr auto kTokens = [] {
+    std::array<Token, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = tokenOf(static_cast<unsigned char>(c));
+    return t;
+}();
+
+}  // namespace
+
 void appendToken(std::string& out, unsigned char c) {
-    if (c == 6) {
-        out += "ACK ";
-    } else if (c == 13) {
-        out += "CR ";
-    } else if (c == 10) {
-        out += "LF  ";
-    } else if (c >= 32 && c <= 'z') {
-        out.push_back(static_cast<char>(c));
-        out.push_back(' ');
-    } else {
-        out += "? ";
-    }
+    const Token& t = kTokens[c];
+    out.append(t.text, t.size);
 }
 
 std::string render(std::string_view data) {
-    std::string out;
-    out.reserve(1 + 2 * data.size() + 8);
-    out.push_back(' ');
-    for (char c : data) appendToken(out, static_cast<unsigned char>(c));
+    std::string out(1 + 4 * data.size(), '\0');
+    char* p = out.data();
+    *p++ = ' ';
+    for (char c : data) {
+        const Token& t = kTokens[static_cast<unsigned char>(c)];
+        std::memcpy(p, t.text, 4);  // always 4 bytes; only t.size of them count
+        p += t.size;
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 

@@ -20,9 +20,9 @@ void Form1::Hyouji(const std::string& data, std::uint8_t direction) {
     }
 
     label12_.setCaption(rendered);
-    // Decoded from what the RXD line shows, and again on every piece of a
-    // reply that arrives split.
-    if (auto status = link::decode(SendData, label12_.caption())) label25_.setCaption(*status);
+    // Decoded from what the RXD line now shows, and again on every piece of
+    // a reply that arrives split.
+    if (auto status = link::decode(SendData, rendered)) label25_.setCaption(*status);
 }
 
 void Form1::MSComm1_OnComm() {

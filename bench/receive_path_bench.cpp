@@ -1,0 +1,47 @@
+// Cost of one receive event as the received text grows: every event renders
+// and decodes all of RecvData again, so this must stay linear in its length.
+#include <benchmark/benchmark.h>
+
+#include "panel/form1.h"
+#include "support/fakes.h"
+
+namespace {
+
+void ReceiveEvent(benchmark::State& state) {
+    using namespace qelo;
+    fakes::FakeClock clock;
+    fakes::FakeWindow window{clock};
+    fakes::FakeSerialPort port{clock};
+    panel::Form1 form{window, port};
+    form.Form_Load();
+    form.SendData = "CR0\r";  // decoding runs on every event
+    const auto length = static_cast<std::size_t>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        form.RecvData.assign(length - 1, '0');
+        state.ResumeTiming();
+        port.receive("0");
+        benchmark::DoNotOptimize(window.labels["Label12"]);
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(ReceiveEvent)->Arg(1)->Arg(100)->Arg(1000)->Arg(32767)->Complexity();
+
+void ReceiveEventFromEmpty(benchmark::State& state) {
+    using namespace qelo;
+    fakes::FakeClock clock;
+    fakes::FakeWindow window{clock};
+    fakes::FakeSerialPort port{clock};
+    panel::Form1 form{window, port};
+    form.Form_Load();
+    form.SendData = "CR0\r";
+    for (auto _ : state) {
+        form.RecvData.clear();
+        port.receive("00\r");  // the common case: one short reply
+    }
+}
+BENCHMARK(ReceiveEventFromEmpty);
+
+}  // namespace
+
+BENCHMARK_MAIN();
