@@ -1,0 +1,294 @@
+#include "sim/options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace qelo::sim {
+
+namespace {
+
+bool parseLong(std::string_view text, long& value) {
+    if (text.empty()) return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool parseDouble(std::string_view text, double& value) {
+    if (text.empty()) return false;
+    std::string copy(text);
+    char* end = nullptr;
+    value = std::strtod(copy.c_str(), &end);
+    return end == copy.c_str() + copy.size() && std::isfinite(value);
+}
+
+bool parseMillis(std::string_view text, Millis& value) {
+    long ms = 0;
+    if (!parseLong(text, ms) || ms < 0) return false;
+    value = Millis{ms};
+    return true;
+}
+
+// "on", "off", or nothing at all (which means on).
+bool parseSwitch(std::string_view text, bool& value) {
+    if (text.empty() || text == "on" || text == "1") {
+        value = true;
+        return true;
+    }
+    if (text == "off" || text == "0") {
+        value = false;
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::string_view> words(std::string_view line) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+        std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string usage(std::string_view program) {
+    std::string text = "Usage: " + std::string(program) + " [OPTION]... [DEVICE]\n\n";
+    text += R"(A simulated projector on a serial line.
+
+Without DEVICE it makes a pseudo-terminal and prints the path of the panel's
+side as the first line of standard output, exactly "PTY /dev/pts/N". Point the
+panel at that path. With DEVICE (e.g. /dev/ttyUSB0) it works the device in raw
+mode at --baud instead and prints "DEVICE <path>" as the first line.
+
+The projector reads frames of three characters and CR and answers:
+  CR0   power status, two characters and CR: 80 standby, 40 count-down,
+        00 on, 20 cooling down, 04 power management, 24 power-management
+        cooling, and the failure states 10, 88, 08, 28, 02 (only when forced
+        by --state or the state command)
+  CR1   input mode, one character and CR: 1 computer (ANALOG), 2, 3 video
+  CR3   lamp hours, four digits and CR (0000 to 9999)
+  CR4   picture reversal, two characters and CR: 11 normal, 10, 01, 00
+  Control commands the panel knows are acknowledged with ACK CR (bytes 06 0D)
+  once carried out. POWER ON (C00) in standby starts the count-down, then the
+  projector is on; POWER OFF (C02) when on starts the cooling, then standby.
+  POWER MANAGEMENT ON (C2A) when on turns the lamp off: power-management
+  cooling (24) for the cooling time, then power management (04). From 04,
+  POWER ON or POWER MANAGEMENT OFF (C2B) starts the count-down, POWER OFF
+  goes to standby. ANALOG (C05) sets mode 1, VIDEO (C06) mode 3.
+  No answer at all: to control commands while counting down or cooling down
+  (ignored), in a failure state (refused), to unknown codes and to malformed
+  frames. Queries are answered in every state. The lamp hours grow during the
+  count-down and while on.
+
+Options (MS is milliseconds; --name=VALUE works too):
+  --baud N            line speed; answers leave no faster than N/10 bytes a
+                      second (default 19200)
+  --reply-delay MS    time from a frame's CR to its answer (default 10)
+  --countdown MS      length of the count-down (default 10000)
+  --cooldown MS       length of the cooling down (default 10000)
+  --hours N           lamp hours at start (default 0)
+  --time-scale X      lamp hours run X times faster than real time; 3600 makes
+                      a second an hour (default 1)
+  --state XX          start in power state XX (any CR0 code, e.g. 88)
+  --mode D            start in input mode D (1, 2 or 3; default 1)
+  --reversal XX       picture reversal (11, 10, 01 or 00; default 11)
+Faults:
+  --silent            never answer nor talk unasked (commands still take
+                      effect)
+  --garbage           answer every frame with random bytes instead, always
+                      with a control character and a byte above 127
+  --split MS          send answers one byte at a time, MS apart
+  --chatter MS        talk unasked every MS: the power status and CR
+  --hangup-after N    hang up the line on the Nth frame (it gets no answer)
+  --seed N            seed of the garbage (default 1)
+Other:
+  --quiet             no log; replies to commands on standard input still
+                      appear
+  --exit-on-eof       end when standard input ends (by default an ended
+                      standard input is just no longer read)
+  -h, --help          this text
+
+Commands on standard input, one a line, at any time:
+  silent [on|off]     garbage [on|off]    split MS    chatter MS
+  hangup              hangup-after N      state XX    mode D
+  reversal XX         hours N             delay MS    status
+  help                quit
+Switches without on/off mean on; split, chatter 0 switch them off.
+
+Log (standard error), one line per event, each starting with the local time
+HH:MM:SS.mmm and a blank:
+  rx "CR0\r" query CR0
+  rx "C00\r" accepted C00 (POWER ON)
+  rx "C02\r" ignored C02 (POWER OFF), busy in state 40 (Count down)
+  rx "C0\r" malformed, 3 bytes
+  tx "80\r" answer CR0
+  tx "\x06\r" ack C00
+  state 80 -> 40 (Count down)
+Bytes are quoted with \r, \n, \", \\ and \xNN escapes.
+
+On exit (SIGINT, SIGTERM, SIGHUP, "quit", after a hang-up) standard output
+gets the last line:
+  frames received N, malformed frames N, answers sent N, unasked sent N
+Frames received counts well-formed frames only. Exit status: 0, or 1 when the
+line failed, 2 for a bad command line.
+)";
+    return text;
+}
+
+ParseResult parseArgs(const std::vector<std::string>& args) {
+    Options o;
+    auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            if (auto eq = arg.find('='); eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg.resize(eq);
+            }
+        }
+        auto value = [&](std::string& out) {
+            if (inlineValue) {
+                out = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        auto flag = [&]() { return !inlineValue; };
+        std::string v;
+        auto needs = [&](const char* what) { return fail(arg + " needs " + what); };
+
+        if (arg == "-h" || arg == "--help") {
+            o.help = true;
+        } else if (arg == "--silent" && flag()) {
+            o.faults.silent = true;
+        } else if (arg == "--garbage" && flag()) {
+            o.faults.garbage = true;
+        } else if (arg == "--quiet" && flag()) {
+            o.quiet = true;
+        } else if (arg == "--exit-on-eof" && flag()) {
+            o.exitOnEof = true;
+        } else if (arg == "--baud") {
+            long n = 0;
+            if (!value(v) || !parseLong(v, n) || n <= 0 || n > 4000000) return needs("a positive baud rate");
+            o.settings.baud = static_cast<int>(n);
+        } else if (arg == "--reply-delay" || arg == "--countdown" || arg == "--cooldown" ||
+                   arg == "--split" || arg == "--chatter") {
+            Millis ms{};
+            if (!value(v) || !parseMillis(v, ms)) return needs("a number of milliseconds");
+            if (arg == "--reply-delay") o.settings.replyDelay = ms;
+            if (arg == "--countdown") o.settings.countdown = ms;
+            if (arg == "--cooldown") o.settings.cooldown = ms;
+            if (arg == "--split") o.faults.split = ms;
+            if (arg == "--chatter") o.faults.chatter = ms;
+        } else if (arg == "--hours") {
+            double h = 0;
+            if (!value(v) || !parseDouble(v, h) || h < 0) return needs("a number of hours");
+            o.settings.lampHours = h;
+        } else if (arg == "--time-scale") {
+            double x = 0;
+            if (!value(v) || !parseDouble(v, x) || x <= 0) return needs("a positive factor");
+            o.settings.timeScale = x;
+        } else if (arg == "--state") {
+            if (!value(v) || !Projector::validState(v)) return needs("a power state (80, 40, 00, 20, 10, 88, 08, 24, 04, 28, 02)");
+            o.settings.state = v;
+        } else if (arg == "--mode") {
+            if (!value(v) || v.size() != 1 || !Projector::validMode(v[0])) return needs("an input mode (1, 2, 3)");
+            o.settings.mode = v[0];
+        } else if (arg == "--reversal") {
+            if (!value(v) || !Projector::validReversal(v)) return needs("a reversal setting (11, 10, 01, 00)");
+            o.settings.reversal = v;
+        } else if (arg == "--hangup-after") {
+            long n = 0;
+            if (!value(v) || !parseLong(v, n) || n < 0) return needs("a number of frames");
+            o.faults.hangupAfter = n;
+        } else if (arg == "--seed") {
+            long n = 0;
+            if (!value(v) || !parseLong(v, n) || n < 0) return needs("a number");
+            o.settings.seed = static_cast<std::uint32_t>(n);
+        } else if (!arg.empty() && arg[0] == '-') {
+            return fail("unknown option " + args[i]);
+        } else if (o.device.empty()) {
+            o.device = arg;
+        } else {
+            return fail("only one device, got " + o.device + " and " + arg);
+        }
+    }
+    return ParseResult{o, {}};
+}
+
+std::string describe(const Projector& p, Time now) {
+    char hours[32];
+    std::snprintf(hours, sizeof hours, "%.2f", p.lampHours(now));
+    const Faults& f = p.faults();
+    std::ostringstream out;
+    out << "state " << p.state() << ", mode " << p.mode() << ", reversal " << p.reversal()
+        << ", lamp " << hours << " h, silent " << (f.silent ? "on" : "off") << ", garbage "
+        << (f.garbage ? "on" : "off") << ", split " << f.split.count() << " ms, chatter "
+        << f.chatter.count() << " ms, answers waiting " << p.waitingAnswers();
+    return out.str();
+}
+
+CommandResult applyCommand(Projector& p, Time now, std::string_view line) {
+    std::vector<std::string_view> w = words(line);
+    if (w.empty() || w[0][0] == '#') return {};
+    std::string_view cmd = w[0];
+    std::string_view arg = w.size() > 1 ? w[1] : std::string_view{};
+    auto bad = [&](std::string what) {
+        return CommandResult{false, false, "bad command \"" + std::string(line) + "\": " + what};
+    };
+    if (w.size() > 2) return bad("too many words");
+
+    if (cmd == "silent" || cmd == "garbage") {
+        bool on = false;
+        if (!parseSwitch(arg, on)) return bad("say on or off");
+        if (cmd == "silent")
+            p.setSilent(now, on);
+        else
+            p.setGarbage(now, on);
+    } else if (cmd == "split" || cmd == "chatter" || cmd == "delay") {
+        Millis ms{};
+        if (!parseMillis(arg, ms)) return bad("needs milliseconds");
+        if (cmd == "split") p.setSplit(now, ms);
+        if (cmd == "chatter") p.setChatter(now, ms);
+        if (cmd == "delay") p.setReplyDelay(now, ms);
+    } else if (cmd == "hangup" && arg.empty()) {
+        p.hangUp(now);
+    } else if (cmd == "hangup-after") {
+        long n = 0;
+        if (!parseLong(arg, n) || n < 0) return bad("needs a number of frames");
+        p.setHangupAfter(now, n);
+    } else if (cmd == "state") {
+        if (!p.forceState(now, arg)) return bad("unknown power state");
+    } else if (cmd == "mode") {
+        if (arg.size() != 1 || !p.setMode(now, arg[0])) return bad("mode is 1, 2 or 3");
+    } else if (cmd == "reversal") {
+        if (!p.setReversal(now, arg)) return bad("reversal is 11, 10, 01 or 00");
+    } else if (cmd == "hours") {
+        double h = 0;
+        if (!parseDouble(arg, h) || h < 0) return bad("needs a number of hours");
+        p.setLampHours(now, h);
+    } else if (cmd == "status" && arg.empty()) {
+        return {true, false, "status: " + describe(p, now)};
+    } else if (cmd == "help" && arg.empty()) {
+        return {true, false,
+                "commands: silent [on|off], garbage [on|off], split MS, chatter MS, hangup, "
+                "hangup-after N, state XX, mode D, reversal XX, hours N, delay MS, status, quit"};
+    } else if (cmd == "quit" && arg.empty()) {
+        return {true, true, {}};
+    } else {
+        return bad("unknown command (try help)");
+    }
+    return {};
+}
+
+}  // namespace qelo::sim

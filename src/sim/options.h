@@ -1,0 +1,44 @@
+#pragma once
+// The simulator's command line and the run-time commands it reads from its
+// standard input, kept apart from the program so they can be tested.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/projector.h"
+
+namespace qelo::sim {
+
+struct Options {
+    Settings settings;
+    Faults faults;
+    std::string device;  // empty: make a pseudo-terminal
+    bool quiet = false;
+    bool exitOnEof = false;
+    bool help = false;
+};
+
+struct ParseResult {
+    std::optional<Options> options;
+    std::string error;  // set when options is empty
+};
+
+// args excludes the program name.
+ParseResult parseArgs(const std::vector<std::string>& args);
+std::string usage(std::string_view program);
+
+struct CommandResult {
+    bool ok = true;
+    bool quit = false;
+    std::string message;  // for the log; empty when there is nothing to say
+};
+
+// One line typed at run time, e.g. "silent on", "state 88", "split 20".
+CommandResult applyCommand(Projector& projector, Time now, std::string_view line);
+
+// A one-line summary of the projector's state and faults.
+std::string describe(const Projector& projector, Time now);
+
+}  // namespace qelo::sim

@@ -1,0 +1,72 @@
+#include "sim/options.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using qelo::sim::applyCommand;
+using qelo::sim::parseArgs;
+using qelo::sim::Projector;
+
+TEST(Options, ReadsEveryOptionInBothSpellings) {
+    auto r = parseArgs({"--baud", "9600", "--reply-delay=25", "--countdown", "500", "--cooldown=700",
+                        "--hours", "12.5", "--time-scale=3600", "--state", "88", "--mode", "3", "--reversal=01",
+                        "--silent", "--garbage", "--split", "20", "--chatter=100", "--hangup-after", "3",
+                        "--seed", "9", "--quiet", "--exit-on-eof", "/dev/ttyUSB0"});
+    ASSERT_TRUE(r.options) << r.error;
+    const auto& o = *r.options;
+    EXPECT_EQ(o.settings.baud, 9600);
+    EXPECT_EQ(o.settings.replyDelay, 25ms);
+    EXPECT_EQ(o.settings.countdown, 500ms);
+    EXPECT_EQ(o.settings.cooldown, 700ms);
+    EXPECT_DOUBLE_EQ(o.settings.lampHours, 12.5);
+    EXPECT_DOUBLE_EQ(o.settings.timeScale, 3600);
+    EXPECT_EQ(o.settings.state, "88");
+    EXPECT_EQ(o.settings.mode, '3');
+    EXPECT_EQ(o.settings.reversal, "01");
+    EXPECT_TRUE(o.faults.silent && o.faults.garbage && o.quiet && o.exitOnEof);
+    EXPECT_EQ(o.faults.split, 20ms);
+    EXPECT_EQ(o.faults.chatter, 100ms);
+    EXPECT_EQ(o.faults.hangupAfter, 3);
+    EXPECT_EQ(o.settings.seed, 9u);
+    EXPECT_EQ(o.device, "/dev/ttyUSB0");
+}
+
+TEST(Options, RefusesBadValues) {
+    for (auto args : std::vector<std::vector<std::string>>{
+             {"--baud"}, {"--baud", "0"}, {"--baud", "96OO"}, {"--reply-delay", "-1"}, {"--split", "1.5"},
+             {"--time-scale", "0"}, {"--time-scale", "nan"}, {"--hours", "-2"}, {"--state", "81"},
+             {"--mode", "4"}, {"--mode", "11"}, {"--reversal", "12"}, {"--silent=on"}, {"--nope"},
+             {"dev1", "dev2"}}) {
+        auto r = parseArgs(args);
+        EXPECT_FALSE(r.options) << args[0];
+        EXPECT_FALSE(r.error.empty());
+    }
+}
+
+TEST(Commands, SwitchTheProjectorAtRunTime) {
+    Projector p;
+    struct Case {
+        const char* line;
+        bool ok;
+    };
+    for (auto [line, ok] : {Case{"silent", true}, Case{"silent off", true}, Case{"garbage on", true},
+                            Case{"split 20", true}, Case{"chatter 100", true}, Case{"state 88", true},
+                            Case{"mode 2", true}, Case{"reversal 10", true}, Case{"hours 42", true},
+                            Case{"delay 5", true}, Case{"hangup-after 7", true}, Case{"  # note", true},
+                            Case{"", true}, Case{"silent maybe", false}, Case{"split -3", false},
+                            Case{"state 8", false}, Case{"mode x", false}, Case{"hangup now", false},
+                            Case{"frobnicate", false}, Case{"state 88 99", false}})
+        EXPECT_EQ(applyCommand(p, 1s, line).ok, ok) << line;
+    EXPECT_FALSE(p.faults().silent);
+    EXPECT_TRUE(p.faults().garbage);
+    EXPECT_EQ(p.faults().split, 20ms);
+    EXPECT_EQ(p.faults().chatter, 100ms);
+    EXPECT_EQ(p.state(), "88");
+    EXPECT_EQ(p.mode(), '2');
+    EXPECT_EQ(p.reversal(), "10");
+    EXPECT_EQ(p.answerTo("CR3", 1s), "0042\r");
+    EXPECT_FALSE(p.hungUp());
+    EXPECT_TRUE(applyCommand(p, 2s, "hangup").ok);
+    EXPECT_TRUE(p.hungUp());
+    EXPECT_TRUE(applyCommand(p, 2s, "quit").quit);
+}
