@@ -1,0 +1,75 @@
+#pragma once
+// qelo-ctl's command line: options, action names and exit statuses. No I/O
+// here, so every way of spelling an action can be tested on its own.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qelo::ctl {
+
+// What a script gets back.
+enum ExitStatus {
+    kDone = 0,
+    kBadUsage = 1,
+    kNoReply = 2,  // a query got nothing within the time-out
+    kPortFailed = 3,
+};
+
+struct Action {
+    std::string code;  // three characters, upper case
+    std::string name;  // as the user wrote it, for messages
+    bool query = false;
+};
+
+// Upper-case code for a raw code: any catalogue code, "C" and two hex
+// digits, or "CR" and one digit; in any case.
+std::optional<std::string> rawCode(std::string_view word);
+
+// The code of an action name ("power on", "audio-mute off", "vol +",
+// "cursor up" or "up", "l-time", ...). Case, blanks, hyphens and
+// underscores between words do not matter; a lone "-" is minus.
+std::optional<std::string> codeForName(std::string_view name);
+
+// A "CR" code waits for an answer; everything else is a control command.
+bool isQuery(std::string_view code);
+
+// Every action the panel has, in the catalogue's order.
+struct Listed {
+    std::string name;  // the spelling --list shows
+    std::string code;
+    const char* kind;  // "query", "held" or "click"
+};
+std::vector<Listed> listing();
+std::string listingText();
+
+struct Options {
+    std::string device;  // when empty, port is used
+    int port = 1;
+    int baud = 19200;
+    int timeoutMs = 500;
+    int repeat = 1;
+    int intervalMs = 100;
+    bool watch = false;
+    bool raw = false;
+    bool list = false;
+    bool help = false;
+    std::vector<Action> actions;
+};
+
+struct ParseResult {
+    std::optional<Options> options;
+    std::string error;  // one line, set when options is empty
+};
+
+// args excludes the program name. Options may come anywhere; the other
+// words are actions, and the longest run of words that names an action wins,
+// so "power on" and "power-on" are the same.
+ParseResult parseCommandLine(const std::vector<std::string>& args);
+
+// The synopsis, and the synopsis with what each option does.
+std::string usage(std::string_view program);
+std::string helpText(std::string_view program);
+
+}  // namespace qelo::ctl

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "ctl/cli.h"
+
+using namespace qelo::ctl;
+
+namespace {
+
+std::string codesOf(const std::vector<std::string>& args) {
+    const ParseResult r = parseCommandLine(args);
+    if (!r.options) return "error: " + r.error;
+    std::string codes;
+    for (const auto& a : r.options->actions) codes += (codes.empty() ? "" : " ") + a.code + (a.query ? "?" : "");
+    return codes;
+}
+
+}  // namespace
+
+TEST(Actions, SpellingsResolveToTheirCodes) {
+    const struct {
+        std::vector<std::string> args;
+        std::string codes;
+    } cases[] = {
+        {{"power", "on"}, "C00"},
+        {{"power-on"}, "C00"},
+        {{"POWER ON"}, "C00"},
+        {{"Power_On"}, "C00"},
+        {{"audio-mute", "off"}, "C0C"},
+        {{"audio", "mute", "off"}, "C0C"},
+        {{"power-management", "off"}, "C2B"},
+        {{"power", "management", "on"}, "C2A"},
+        {{"on-start", "on"}, "C28"},
+        {{"input-select", "analog"}, "C05"},
+        // Minus is a hyphen: alone or at a word's end it is the caption.
+        {{"vol", "+"}, "C09"},
+        {{"vol+"}, "C09"},
+        {{"vol", "-"}, "C0A"},
+        {{"vol-"}, "C0A"},
+        {{"zoom -"}, "C46"},
+        {{"d.zoom", "-"}, "C31"},
+        {{"up"}, "C3C"},
+        {{"cursor-left"}, "C3B"},
+        {{"select"}, "C3F"},
+        {{"cursor", "select"}, "C3F"},
+        {{"r-click"}, "C3E"},
+        {{"display-clear"}, "C1E"},
+        {{"display", "clear"}, "C1E"},
+        {{"a-image"}, "C89"},
+        {{"image"}, "C27"},
+        {{"status"}, "CR0?"},
+        {{"l-time"}, "CR3?"},
+        // Raw codes: the catalogue's, and any of the two code forms.
+        {{"c01"}, "C01"},
+        {{"c0b"}, "C0B"},
+        {{"CFF"}, "CFF"},
+        {{"cr2"}, "CR2?"},
+        // Several actions, one word or several each.
+        {{"power", "on", "status", "vol", "-", "vol-", "mode"}, "C00 CR0? C0A C0A CR1?"},
+        {{"--watch", "menu", "on", "--raw", "up", "select"}, "C1C C3C C3F"},
+        // Unknown words are named up to where a known action begins.
+        {{"power", "of", "status"}, "error: unknown action \"power of\" (qelo-ctl --list shows them all)"},
+        {{"status", "vol", "x"}, "error: unknown action \"vol x\" (qelo-ctl --list shows them all)"},
+        {{"C0G"}, "error: unknown action \"C0G\" (qelo-ctl --list shows them all)"},
+        {{"CRA"}, "error: unknown action \"CRA\" (qelo-ctl --list shows them all)"},
+        {{"power"}, "error: unknown action \"power\" (qelo-ctl --list shows them all)"},
+    };
+    for (const auto& c : cases) {
+        std::string joined;
+        for (const auto& a : c.args) joined += "[" + a + "]";
+        EXPECT_EQ(codesOf(c.args), c.codes) << joined;
+    }
+}
+
+TEST(Actions, EveryListedNameResolvesToItsOwnCode) {
+    std::set<std::string> names;
+    for (const auto& l : listing()) {
+        EXPECT_TRUE(names.insert(l.name).second) << l.name;
+        EXPECT_EQ(codeForName(l.name).value_or("none"), l.code) << l.name;
+        EXPECT_EQ(rawCode(l.code).value_or("none"), l.code);
+    }
+    EXPECT_EQ(names.size(), 45u);
+}
+
+TEST(CommandLine, OptionsAndTheirFaults) {
+    const struct {
+        std::vector<std::string> args;
+        std::string error;  // empty: accepted
+    } cases[] = {
+        {{"--device", "/dev/pts/3", "--baud", "9600", "--timeout=250", "status"}, ""},
+        {{"--port", "2", "--repeat", "5", "--interval", "0", "vol +"}, ""},
+        {{"--", "status"}, ""},
+        {{}, "no action given"},
+        {{"--list", "status"}, "--list takes no actions"},
+        {{"--baud", "4800", "status"}, "--baud must be 19200 or 9600"},
+        {{"--device", "/dev/x", "--port", "2", "status"}, "--device and --port cannot be used together"},
+        {{"--port", "0", "status"}, "--port needs a port number from 1 to 99"},
+        {{"--repeat", "0", "vol +"}, "--repeat needs a count from 1 to 1000000"},
+        {{"--repeat", "-3", "vol +"}, "--repeat needs a count from 1 to 1000000"},
+        {{"--timeout", "abc", "status"}, "--timeout needs a number of milliseconds from 1 to 3600000"},
+        {{"--timeout", "99999999999", "status"}, "--timeout needs a number of milliseconds from 1 to 3600000"},
+        {{"status", "--timeout"}, "--timeout needs a number of milliseconds from 1 to 3600000"},
+        {{"--device"}, "--device needs the path of a serial device"},
+        {{"--raw=yes", "status"}, "--raw takes no value"},
+        {{"--frob", "status"}, "unknown option --frob"},
+    };
+    for (const auto& c : cases) {
+        const ParseResult r = parseCommandLine(c.args);
+        EXPECT_EQ(r.error, c.error) << (c.args.empty() ? "(none)" : c.args[0]);
+        EXPECT_EQ(r.options.has_value(), c.error.empty());
+    }
+    const Options o = *parseCommandLine({"--device", "/dev/pts/3", "--baud", "9600", "--timeout=250",
+                                         "--repeat", "4", "--interval", "30", "--raw", "status"})
+                           .options;
+    EXPECT_EQ(o.device, "/dev/pts/3");
+    EXPECT_EQ(o.baud, 9600);
+    EXPECT_EQ(o.timeoutMs, 250);
+    EXPECT_EQ(o.repeat, 4);
+    EXPECT_EQ(o.intervalMs, 30);
+    EXPECT_TRUE(o.raw);
+    EXPECT_FALSE(o.watch);
+}

@@ -1,0 +1,142 @@
+// qelo-ctl as a script runs it, against the simulated projector on a
+// pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include "platform/qt/port_map.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Result runCtl(const QStringList& args) {
+    QProcess p;
+    p.start(QELO_CTL_PATH, args);
+    if (!p.waitForFinished(20000)) {
+        p.kill();
+        p.waitForFinished();
+        ADD_FAILURE() << "qelo-ctl did not finish";
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+            p.readAllStandardError().toStdString()};
+}
+
+#ifdef QELO_SIM_PATH
+class Simulator {
+public:
+    explicit Simulator(QStringList args) {
+        p_.start(QELO_SIM_PATH, args << "--quiet");
+        if (p_.waitForReadyRead(10000)) {
+            const QString first = QString::fromUtf8(p_.readLine()).trimmed();
+            if (first.startsWith("PTY ")) device_ = first.mid(4);
+        }
+        EXPECT_FALSE(device_.isEmpty()) << "the simulator gave no pseudo-terminal";
+    }
+    ~Simulator() {
+        if (p_.state() != QProcess::NotRunning) {
+            p_.kill();
+            p_.waitForFinished();
+        }
+    }
+    const QString& device() const { return device_; }
+    // Ends it and returns its closing summary.
+    std::string quit() {
+        p_.write("quit\n");
+        p_.closeWriteChannel();
+        p_.waitForFinished(10000);
+        return p_.readAllStandardOutput().toStdString();
+    }
+
+private:
+    QProcess p_;
+    QString device_;
+};
+#endif
+
+}  // namespace
+
+TEST(Program, ExitStatusesTellWhatHappened) {
+    const struct {
+        QStringList sim;  // empty: no simulator
+        QStringList args;
+        int status;
+        std::string out;
+        std::vector<std::string> err;  // each must appear
+    } cases[] = {
+        {{"--state", "00", "--hours", "1234"}, {"status", "l-time", "mode", "setting"}, 0,
+         "Power ON\n1 2 3 4 Hour\nComputer\nNormally\n", {}},
+        {{"--state", "00"}, {"--raw", "status", "power", "off"}, 0, " 0 0 CR \n ACK CR \n", {}},
+        {{"--silent"}, {"--timeout", "200", "status"}, 2, "",
+         {"qelo-ctl: no reply to \"status\" (CR0) within 200 ms on /dev/pts/"}},
+        {{}, {"pwer", "on", "status"}, 1, "",
+         {"qelo-ctl: unknown action \"pwer on\" (qelo-ctl --list shows them all)\n", "Usage: qelo-ctl"}},
+        {{"--hangup-after", "1"}, {"power", "on", "status"}, 3, "",
+         {"qelo-ctl: /dev/pts/", ": the device went away"}},
+        {{}, {"--device", "/nonexistent/tty0", "status"}, 3, "",
+         {"qelo-ctl: /nonexistent/tty0: No such file or directory\n"}},
+    };
+    for (const auto& c : cases) {
+        QStringList args = c.args;
+#ifdef QELO_SIM_PATH
+        std::unique_ptr<Simulator> sim;
+        if (!c.sim.isEmpty()) {
+            sim = std::make_unique<Simulator>(c.sim);
+            args = QStringList{"--device", sim->device()} + args;
+        }
+#else
+        if (!c.sim.isEmpty()) continue;
+#endif
+        const Result r = runCtl(args);
+        const std::string what = c.args.join(' ').toStdString();
+        EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << what;
+        for (const auto& e : c.err) EXPECT_NE(r.err.find(e), std::string::npos) << what << ": " << r.err;
+    }
+}
+
+TEST(Program, PortNumbersMeanThePanelsDevices) {
+    const Result r = runCtl({"--port", "42", "status"});
+    EXPECT_EQ(r.status, 3);
+    const std::string device = qelo::platform::qt::defaultDeviceFor(42);
+    EXPECT_EQ(r.err.rfind("qelo-ctl: " + device + ": ", 0), 0u) << r.err;
+}
+
+TEST(Program, ListsEveryActionWithItsCode) {
+    const Result r = runCtl({"--list"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(QString::fromStdString(r.out).count('\n'), 45);
+    EXPECT_NE(r.out.find("C0C  audio-mute off "), std::string::npos);
+    EXPECT_NE(r.out.find("CR3  l-time "), std::string::npos);
+}
+
+#ifdef QELO_SIM_PATH
+TEST(Program, RepeatSendsTheGivenNumberOfFrames) {
+    Simulator sim({"--state", "00"});
+    const Result r = runCtl({"--device", sim.device(), "--repeat", "7", "--interval", "15", "vol", "+"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(sim.quit().find("frames received 7,"), std::string::npos);
+}
+
+TEST(Program, WatchShowsEachFrameAndReplyWithATimeStamp) {
+    Simulator sim({"--state", "80"});
+    const Result r = runCtl({"--device", sim.device(), "--watch", "power", "on", "status"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Count down\n");
+    const QStringList lines = QString::fromStdString(r.err).split('\n', Qt::SkipEmptyParts);
+    const QStringList traffic{"TXD C 0 0 CR ", "RXD ACK CR ", "TXD C R 0 CR ", "RXD 4 0 CR "};
+    ASSERT_EQ(lines.size(), traffic.size()) << r.err;
+    const QRegularExpression stamp("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d $");
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].endsWith(" " + traffic[i])) << lines[i].toStdString();
+        EXPECT_TRUE(stamp.match(lines[i].chopped(traffic[i].size())).hasMatch()) << lines[i].toStdString();
+    }
+}
+#endif

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "ctl/runner.h"
+#include "platform/platform.h"
+
+using namespace qelo::ctl;
+
+namespace {
+
+// A projector on a scripted line with a clock that jumps to the next event.
+class ScriptedLine : public Line {
+public:
+    struct Answer {
+        long long delay;
+        std::string bytes;
+    };
+    std::map<std::string, std::vector<Answer>> answers;  // by frame, in pieces
+    std::vector<std::pair<long long, std::string>> sent;
+    int failSendAt = -1;  // the send (from 0) that throws
+
+    void arrive(long long at, std::string bytes) { due_.push_back({at, std::move(bytes)}); }
+
+    void send(const std::string& bytes) override {
+        if (static_cast<int>(sent.size()) == failSendAt)
+            throw qelo::platform::SerialError("/dev/pts/9: the device went away (the line was hung up)");
+        sent.push_back({now_, bytes});
+        if (auto it = answers.find(bytes); it != answers.end())
+            for (const auto& a : it->second) arrive(now_ + a.delay, a.bytes);
+    }
+    std::string receive(long long until) override {
+        long long next = until;
+        for (const auto& [at, b] : due_) next = std::min(next, at);
+        now_ = std::max(now_, next);
+        std::string got;
+        for (auto it = due_.begin(); it != due_.end();) {
+            if (it->first <= now_) {
+                got += it->second;
+                it = due_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return got;
+    }
+    long long now() override { return now_; }
+    std::string stamp() override { return std::to_string(now_); }
+    std::string device() const override { return "/dev/pts/9"; }
+
+    std::vector<long long> sendTimes() const {
+        std::vector<long long> t;
+        for (const auto& s : sent) t.push_back(s.first);
+        return t;
+    }
+
+private:
+    long long now_ = 0;
+    std::vector<std::pair<long long, std::string>> due_;
+};
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome runCtl(ScriptedLine& line, std::vector<std::string> args) {
+    const ParseResult p = parseCommandLine(args);
+    EXPECT_TRUE(p.options) << p.error;
+    std::ostringstream out, err;
+    Runner runner(line, out, err);
+    const int status = runner.run(*p.options);
+    return {status, out.str(), err.str()};
+}
+
+}  // namespace
+
+TEST(Runner, QueryRepliesBecomeWordsOrTheirRenderedForm) {
+    const struct {
+        std::vector<std::string> args;
+        std::string frame;
+        std::vector<ScriptedLine::Answer> answer;
+        std::string out;
+    } cases[] = {
+        {{"status"}, "CR0\r", {{10, "00\r"}}, "Power ON\n"},
+        {{"status"}, "CR0\r", {{10, "88\r"}}, "Temperature abnormality\n"},
+        {{"mode"}, "CR1\r", {{10, "12\r"}}, "Computer\n"},
+        {{"setting"}, "CR4\r", {{10, "00\r"}}, "Top/Bottom , Left/Right reversal\n"},
+        {{"l-time"}, "CR3\r", {{10, "12345\r"}}, "1 2 3 4 Hour\n"},
+        {{"l-time"}, "CR3\r", {{10, "12\r"}}, "1 2 CR  Hour\n"},
+        // No row matches: the reply as the RXD line shows it.
+        {{"status"}, "CR0\r", {{10, "01\r"}}, " 0 1 CR \n"},
+        {{"cr2"}, "CR2\r", {{10, "7\r"}}, " 7 CR \n"},
+        {{"--raw", "status"}, "CR0\r", {{10, "00\r"}}, " 0 0 CR \n"},
+        // A reply in pieces is read whole; only up to its CR.
+        {{"status"}, "CR0\r", {{5, "8"}, {40, "0\r"}}, "Stand by\n"},
+        {{"status"}, "CR0\r", {{5, "80\r04\r"}}, "Stand by\n"},
+        // A reply without its CR is taken as it stands at the time-out.
+        {{"status"}, "CR0\r", {{5, "2"}}, " 2 \n"},
+    };
+    for (const auto& c : cases) {
+        ScriptedLine line;
+        line.answers[c.frame] = c.answer;
+        const Outcome r = runCtl(line, c.args);
+        EXPECT_EQ(r.status, kDone) << c.args.back() << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args.back();
+    }
+}
+
+TEST(Runner, ControlCommandsPrintNothingAndWaitOnlyForTheirAcknowledgement) {
+    ScriptedLine line;
+    line.answers["C00\r"] = {{10, "\x06\r"}};
+    Outcome r = runCtl(line, {"power on"});
+    EXPECT_EQ(r.status, kDone);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(line.now(), 10);
+
+    ScriptedLine mute;  // never acknowledges
+    r = runCtl(mute, {"power on"});
+    EXPECT_EQ(r.status, kDone);
+    EXPECT_EQ(mute.now(), kSettleMs);
+
+    ScriptedLine raw;
+    raw.answers["C00\r"] = {{10, "\x06\r"}};
+    EXPECT_EQ(runCtl(raw, {"--raw", "power on"}).out, " ACK CR \n");
+}
+
+TEST(Runner, LateAcknowledgementIsNotTakenForTheQueryAnswer) {
+    ScriptedLine line;
+    line.answers["C02\r"] = {{kSettleMs + 30, "\x06\r"}};
+    line.answers["CR0\r"] = {{60, "20\r"}};
+    const Outcome r = runCtl(line, {"power off", "status"});
+    EXPECT_EQ(r.status, kDone) << r.err;
+    EXPECT_EQ(r.out, "Cooling down\n");
+}
+
+TEST(Runner, StaleTextBeforeAQueryIsNotPartOfItsReply) {
+    ScriptedLine line;
+    line.arrive(0, "80\r4");  // unasked talk, the last piece cut short
+    line.answers["CR0\r"] = {{10, "00\r"}};
+    const Outcome r = runCtl(line, {"--watch", "status"});
+    EXPECT_EQ(r.out, "Power ON\n");
+    EXPECT_EQ(r.err, "0 RXD 8 0 CR \n0 RXD 4 \n0 TXD C R 0 CR \n10 RXD 0 0 CR \n");
+}
+
+TEST(Runner, MissingReplyStopsTheRunWithStatusTwo) {
+    ScriptedLine line;
+    const Outcome r = runCtl(line, {"--watch", "--timeout", "300", "status", "power off"});
+    EXPECT_EQ(r.status, kNoReply);
+    EXPECT_EQ(line.sent.size(), 1u);
+    EXPECT_EQ(line.now(), 300);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "0 TXD C R 0 CR \n300 RXD X X X X\n"
+              "qelo-ctl: no reply to \"status\" (CR0) within 300 ms on /dev/pts/9\n");
+}
+
+TEST(Runner, RepeatKeepsItsPaceWithoutWaitingForAcknowledgements) {
+    ScriptedLine line;
+    line.answers["C09\r"] = {{70, "\x06\r"}};  // slower than the pace
+    const Outcome r = runCtl(line, {"--repeat", "5", "--interval", "50", "vol +"});
+    EXPECT_EQ(r.status, kDone);
+    EXPECT_EQ(line.sendTimes(), (std::vector<long long>{0, 50, 100, 150, 200}));
+    // Acknowledgements carry no name: the first after the last send ends it.
+    EXPECT_EQ(line.now(), 220);
+}
+
+TEST(Runner, RepeatedQueriesEachWaitForTheirOwnReply) {
+    ScriptedLine line;
+    line.answers["CR1\r"] = {{80, "3\r"}};
+    const Outcome r = runCtl(line, {"--repeat", "3", "--interval", "20", "mode"});
+    EXPECT_EQ(r.out, "Video\nVideo\nVideo\n");
+    EXPECT_EQ(line.sendTimes(), (std::vector<long long>{0, 80, 160}));
+}
+
+TEST(Runner, LineFailureIsStatusThreeWithTheDevice) {
+    ScriptedLine line;
+    line.failSendAt = 1;
+    const Outcome r = runCtl(line, {"power on", "status"});
+    EXPECT_EQ(r.status, kPortFailed);
+    EXPECT_EQ(r.err, "qelo-ctl: /dev/pts/9: the device went away (the line was hung up)\n");
+}
