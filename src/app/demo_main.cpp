@@ -1,0 +1,245 @@
+// The panel wired to a simulated projector, for trying it without one.
+//
+//   qelo-demo [SIMULATOR OPTION]...
+//
+// Starts qelo-projector-sim on a pseudo-terminal, routes COM1 to it and COM2
+// to a device that does not exist (so the port panel's failure path can be
+// tried too), and shows the simulator's log in a window beside the panel.
+// Lines typed under the log go to the simulator ("silent on", "hangup", ...).
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "panel/form1.h"
+#include "platform/qt/serial_port.h"
+#include "platform/qt/setup.h"
+#include "platform/qt/window.h"
+
+namespace {
+
+constexpr const char* kSimulator = "qelo-projector-sim";
+constexpr const char* kMissingDevice = "/dev/qelo-no-such-port";
+
+std::string describe(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown failure";
+    }
+}
+
+// Whatever a handler let through ends here instead of ending the program.
+class PanelApplication final : public QApplication {
+public:
+    using QApplication::QApplication;
+    std::function<void(const std::exception_ptr&)> reporter;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            if (!reporter) throw;
+            reporter(std::current_exception());
+            return false;
+        }
+    }
+};
+
+// Next to this program, where the build tree puts it, or on the PATH.
+QString findSimulator() {
+    const QString here = QCoreApplication::applicationDirPath();
+    QStringList candidates{here + "/" + kSimulator, here + "/../sim/" + kSimulator};
+#ifdef QELO_SIM_PATH
+    candidates << QStringLiteral(QELO_SIM_PATH);
+#endif
+    for (const QString& c : candidates)
+        if (QFileInfo(c).isExecutable()) return QDir::cleanPath(c);
+    return QStandardPaths::findExecutable(kSimulator);
+}
+
+// The simulator's log, and a line to type its run-time commands into.
+class LogWindow final : public QWidget {
+public:
+    explicit LogWindow(QProcess& simulator) : simulator_(simulator) {
+        setAttribute(Qt::WA_QuitOnClose, false);  // the panel decides when the demo ends
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(4, 4, 4, 4);
+        view_ = new QPlainTextEdit(this);
+        view_->setReadOnly(true);
+        view_->setMaximumBlockCount(5000);
+        view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+        view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        layout->addWidget(view_);
+        input_ = new QLineEdit(this);
+        input_->setPlaceholderText("command for the projector: help, status, silent on, split 20, hangup, ...");
+        layout->addWidget(input_);
+        connect(input_, &QLineEdit::returnPressed, this, [this] {
+            const QString line = input_->text().trimmed();
+            input_->clear();
+            if (line.isEmpty()) return;
+            append("> " + line);
+            if (simulator_.state() == QProcess::Running) simulator_.write((line + "\n").toUtf8());
+            else append("(the simulator has ended)");
+        });
+        resize(560, 420);
+    }
+
+    // Shown here and copied to the terminal, which keeps it after the demo.
+    void append(const QString& text) {
+        for (const QString& line : text.split('\n', Qt::SkipEmptyParts)) {
+            view_->appendPlainText(line);
+            std::fprintf(stderr, "%s\n", qPrintable(line));
+        }
+    }
+
+    // Beside the panel: to its right when that fits on the screen, else to its left.
+    void placeBeside(const QWidget& panel) {
+        const QRect p = panel.frameGeometry();
+        const QRect screen = panel.screen() ? panel.screen()->availableGeometry() : QRect();
+        const int gap = 8;
+        int x = p.right() + gap;
+        if (!screen.isNull() && x + width() > screen.right()) x = std::max(screen.left(), p.left() - gap - width());
+        move(x, p.top());
+    }
+
+private:
+    QProcess& simulator_;
+    QPlainTextEdit* view_;
+    QLineEdit* input_;
+};
+
+// Waits for the simulator's first line, "PTY /dev/pts/N"; empty on failure.
+QString readPty(QProcess& simulator, QString& why) {
+    if (!simulator.waitForStarted(5000)) {
+        why = simulator.errorString();
+        return {};
+    }
+    QDeadlineTimer deadline(10000);
+    while (!simulator.canReadLine()) {
+        if (simulator.state() != QProcess::Running || deadline.hasExpired()) {
+            simulator.waitForFinished(1000);
+            why = QString::fromLocal8Bit(simulator.readAllStandardError()).trimmed();
+            if (why.isEmpty()) why = "it ended without naming its pseudo-terminal";
+            return {};
+        }
+        simulator.waitForReadyRead(100);
+    }
+    const QString line = QString::fromLocal8Bit(simulator.readLine()).trimmed();
+    if (!line.startsWith("PTY ")) {
+        why = "it said \"" + line + "\" instead of naming its pseudo-terminal";
+        return {};
+    }
+    return line.mid(4);
+}
+
+void stop(QProcess& simulator) {
+    if (simulator.state() == QProcess::NotRunning) return;
+    simulator.terminate();
+    if (!simulator.waitForFinished(2000)) {
+        simulator.kill();
+        simulator.waitForFinished(2000);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace qelo;
+
+    PanelApplication app(argc, argv);
+    QStringList simArgs = app.arguments().mid(1);
+
+    const QString simPath = findSimulator();
+    if (simPath.isEmpty()) {
+        std::fprintf(stderr, "qelo-demo: cannot find %s next to this program or on the PATH\n", kSimulator);
+        return 1;
+    }
+    if (simArgs.contains("-h") || simArgs.contains("--help")) {
+        std::printf("Usage: qelo-demo [SIMULATOR OPTION]...\n"
+                    "The panel wired to a simulated projector; the options go to the simulator:\n\n");
+        std::fflush(stdout);
+        return QProcess::execute(simPath, {"--help"});
+    }
+
+    QProcess simulator;
+    // Its log is on standard error; standard output names the pty first and
+    // sums up at the end. An ended standard input (this program gone) ends it.
+    simulator.start(simPath, simArgs << "--exit-on-eof");
+    QString why;
+    const QString pty = readPty(simulator, why);
+    if (pty.isEmpty()) {
+        const QString text = "The simulated projector did not start (" + simPath + "):\n" + why;
+        std::fprintf(stderr, "qelo-demo: %s\n", qPrintable(text));
+        QMessageBox::critical(nullptr, "qelo-demo", text);
+        stop(simulator);
+        return 1;
+    }
+
+    platform::qt::setupStyle(app);
+    platform::qt::installFonts();
+
+    LogWindow log(simulator);
+    log.setWindowTitle("Simulated projector on " + pty);
+    QObject::connect(&simulator, &QProcess::readyReadStandardError, &log,
+                     [&] { log.append(QString::fromLocal8Bit(simulator.readAllStandardError())); });
+    QObject::connect(&simulator, &QProcess::readyReadStandardOutput, &log,
+                     [&] { log.append(QString::fromLocal8Bit(simulator.readAllStandardOutput())); });
+    log.append(QString::fromLocal8Bit(simulator.readAllStandardError()));  // what came before we listened
+    QObject::connect(&simulator, &QProcess::finished, &log, [&](int code, QProcess::ExitStatus status) {
+        log.append(status == QProcess::CrashExit ? QString("simulator crashed")
+                                                 : QString("simulator ended, exit status %1").arg(code));
+    });
+
+    platform::qt::QtWindow window;
+    platform::qt::QtSerialPort port(platform::qt::routedPortMap({{1, pty.toStdString()}, {2, kMissingDevice}}));
+
+    const auto report = [&window](const std::exception_ptr& failure) {
+        window.messageBox(describe(failure), panel::kAppTitle);
+    };
+    app.reporter = report;
+    window.setFailureReporter(report);
+    port.setFailureReporter(report);
+    QObject::connect(&port, &platform::qt::QtSerialPort::portLost, &log,
+                     [&](const QString& description) { log.append("panel: " + description); });
+
+    panel::Form1 form(window, port);
+    try {
+        form.dispatch([&] { form.Form_Load(); });
+    } catch (...) {
+        report(std::current_exception());
+    }
+
+    window.show();
+    log.placeBeside(window);
+    log.show();
+    const int status = app.exec();
+
+    try {
+        if (port.portOpen()) port.setPortOpen(false);
+    } catch (...) {
+    }
+    simulator.disconnect();
+    stop(simulator);
+    // The simulator's summary line, for the terminal.
+    const QByteArray summary = simulator.readAllStandardOutput().trimmed();
+    if (!summary.isEmpty()) std::printf("simulator: %s\n", summary.constData());
+    return status;
+}

@@ -1,0 +1,242 @@
+#include "platform/qt/serial_port.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+#include <QtGlobal>
+#include <exception>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
+namespace qelo::platform::qt {
+
+namespace {
+
+std::string trimmed(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+std::vector<std::string> split(const std::string& s, char sep) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto end = s.find(sep, start);
+        parts.push_back(trimmed(s.substr(start, end - start)));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
+}
+
+bool allDigits(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string prefixed(const std::string& device, const std::string& what) {
+    return device.empty() ? what : device + ": " + what;
+}
+
+}  // namespace
+
+LineSettings parseSettings(const std::string& settings, const std::string& device) {
+    auto bad = [&](const std::string& why) {
+        throw SerialError(prefixed(device, "invalid settings \"" + settings + "\": " + why));
+    };
+    const auto parts = split(settings, ',');
+    if (parts.size() != 4)
+        bad("expected baud, parity, data bits and stop bits, as in \"19200,N,8,1\"");
+
+    LineSettings line;
+    // Nine digits keep the value inside qint32.
+    if (!allDigits(parts[0]) || parts[0].size() > 9 || std::stol(parts[0]) == 0)
+        bad("the baud rate must be a positive number");
+    line.baud = static_cast<qint32>(std::stol(parts[0]));
+
+    if (parts[1].size() != 1) bad("the parity must be one of N, E, O, M, S");
+    switch (parts[1][0]) {
+    case 'N': case 'n': line.parity = QSerialPort::NoParity; break;
+    case 'E': case 'e': line.parity = QSerialPort::EvenParity; break;
+    case 'O': case 'o': line.parity = QSerialPort::OddParity; break;
+    case 'M': case 'm': line.parity = QSerialPort::MarkParity; break;
+    case 'S': case 's': line.parity = QSerialPort::SpaceParity; break;
+    default: bad("the parity must be one of N, E, O, M, S");
+    }
+
+    if (parts[2].size() != 1 || parts[2][0] < '5' || parts[2][0] > '8')
+        bad("the data bits must be 5, 6, 7 or 8");
+    line.dataBits = static_cast<QSerialPort::DataBits>(parts[2][0] - '0');
+
+    if (parts[3] == "1") line.stopBits = QSerialPort::OneStop;
+    else if (parts[3] == "1.5") line.stopBits = QSerialPort::OneAndHalfStop;
+    else if (parts[3] == "2") line.stopBits = QSerialPort::TwoStop;
+    else bad("the stop bits must be 1, 1.5 or 2");
+    return line;
+}
+
+QtSerialPort::QtSerialPort(PortMap map, QObject* parent)
+    : QObject(parent), map_(std::move(map)), line_(parseSettings(settings_)) {
+    connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::handleReadyRead);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::handleError);
+}
+
+QtSerialPort::~QtSerialPort() {
+    handler_ = nullptr;
+    if (port_.isOpen()) port_.close();
+}
+
+void QtSerialPort::fail(const std::string& what) const { throw SerialError(prefixed(device(), what)); }
+
+std::string QtSerialPort::device() const {
+    if (port_.isOpen()) return openDevice_;
+    std::string dev;
+    try {
+        if (map_) dev = map_(number_);
+    } catch (const std::exception&) {
+        dev.clear();
+    }
+    return dev.empty() ? "COM" + std::to_string(number_) : dev;
+}
+
+void QtSerialPort::setCommPort(int number) {
+    if (number < 1) throw SerialError("COM" + std::to_string(number) + ": invalid port number");
+    if (number == number_) return;
+    if (portOpen()) fail("the port is open; close it before choosing another port");
+    number_ = number;
+}
+
+int QtSerialPort::commPort() const { return number_; }
+
+void QtSerialPort::setSettings(const std::string& settings) {
+    const LineSettings line = parseSettings(settings, device());
+    if (portOpen()) {
+        const bool ok = port_.setBaudRate(line.baud) && port_.setParity(line.parity) &&
+                        port_.setDataBits(line.dataBits) && port_.setStopBits(line.stopBits);
+        if (!ok) {
+            const std::string why = port_.errorString().toStdString();
+            // Leave the line as it was rather than half changed.
+            port_.setBaudRate(line_.baud);
+            port_.setParity(line_.parity);
+            port_.setDataBits(line_.dataBits);
+            port_.setStopBits(line_.stopBits);
+            fail("cannot use \"" + settings + "\": " + why);
+        }
+    }
+    settings_ = settings;
+    line_ = line;
+}
+
+std::string QtSerialPort::settings() const { return settings_; }
+
+void QtSerialPort::setPortOpen(bool open) {
+    if (!open) {
+        closing_ = false;
+        if (port_.isOpen()) port_.close();
+        openDevice_.clear();
+        return;
+    }
+    if (portOpen()) return;
+    if (port_.isOpen()) {  // lost, its close still queued
+        closing_ = false;
+        port_.close();
+    }
+    const std::string dev = device();
+    port_.setPortName(QString::fromStdString(dev));
+    port_.setBaudRate(line_.baud);
+    port_.setParity(line_.parity);
+    port_.setDataBits(line_.dataBits);
+    port_.setStopBits(line_.stopBits);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const std::string why = port_.errorString().toStdString();
+        throw SerialError(prefixed(dev, why));
+    }
+    openDevice_ = dev;
+    lost_.clear();
+}
+
+bool QtSerialPort::portOpen() const { return port_.isOpen() && !closing_; }
+
+void QtSerialPort::output(const std::string& text) {
+    if (!portOpen()) {
+        if (!lost_.empty()) throw SerialError(lost_);
+        fail("the port is not open");
+    }
+    const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
+    const qint64 written = port_.write(bytes);
+    if (written != bytes.size()) {
+        if (closing_) throw SerialError(lost_);
+        fail("only " + std::to_string(std::max<qint64>(written, 0)) + " of " +
+             std::to_string(bytes.size()) + " bytes could be written (" +
+             port_.errorString().toStdString() + ")");
+    }
+    // Hand the bytes to the system now, so that a dead line is reported by
+    // this send and not by some later event.
+    port_.flush();
+    if (closing_) throw SerialError(lost_);
+}
+
+std::string QtSerialPort::input() {
+    if (!portOpen()) fail("the port is not open");
+    const QByteArray bytes = port_.readAll();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+int QtSerialPort::commEvent() const { return event_; }
+
+void QtSerialPort::onComm(std::function<void()> handler) { handler_ = std::move(handler); }
+
+void QtSerialPort::handleReadyRead() {
+    if (!handler_ || closing_ || port_.bytesAvailable() == 0) return;
+    struct Reset {
+        int& event;
+        ~Reset() { event = 0; }
+    } reset{event_};
+    event_ = ReceiveEvent;
+    try {
+        handler_();
+    } catch (...) {
+        if (reporter_) {
+            reporter_(std::current_exception());
+        } else {
+            try {
+                throw;
+            } catch (const std::exception& e) {
+                qCritical("receive handler failed: %s", e.what());
+            } catch (...) {
+                qCritical("receive handler failed");
+            }
+        }
+    }
+}
+
+void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ReadError && error != QSerialPort::WriteError &&
+        error != QSerialPort::ResourceError)
+        return;
+    if (closing_ || !port_.isOpen()) return;
+    closing_ = true;
+    std::string why = port_.errorString().toStdString();
+#ifdef Q_OS_UNIX
+    // A hung-up line reads as end of file, and Qt then reports whatever
+    // errno was left over from an earlier call; ask the descriptor instead.
+    pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP)) why = "the line was hung up";
+#endif
+    lost_ = prefixed(openDevice_, "the device went away (" + why + "); the port is closed");
+    // QSerialPort is inside its own notifier here; closing it now would
+    // delete that notifier under its feet.
+    QMetaObject::invokeMethod(this, &QtSerialPort::closeLostPort, Qt::QueuedConnection);
+}
+
+void QtSerialPort::closeLostPort() {
+    if (!closing_) return;
+    closing_ = false;
+    port_.close();
+    openDevice_.clear();
+    emit portLost(QString::fromStdString(lost_));
+}
+
+}  // namespace qelo::platform::qt
