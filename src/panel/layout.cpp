@@ -1,0 +1,203 @@
+#include "panel/layout.h"
+
+#include <array>
+
+namespace qelo::panel::layout {
+namespace {
+
+constexpr Control frameAt(const char* name, const char* in, int l, int t, int w, int h, int tab,
+                          bool visible = true) {
+    return {name, Kind::Frame, in, "", l, t, w, h, 0xC0C0C0, nullptr, tab,
+            Align::Left, false, kWindowText, visible, false, Events::None};
+}
+
+constexpr Control label(const char* name, const char* in, const char* caption, int l, int t, int w,
+                        int h, Colour back, const char* font, int tab, Align align,
+                        bool border = false, Colour text = kWindowText) {
+    return {name, Kind::Label, in, caption, l, t, w, h, back, font, tab,
+            align, border, text, true, false, Events::None};
+}
+
+constexpr Control button(const char* name, const char* in, const char* caption, int l, int t, int w,
+                         int h, Colour back, const char* font, int tab, Events events,
+                         bool visible = true) {
+    return {name, Kind::Button, in, caption, l, t, w, h, back, font, tab,
+            Align::Centre, false, kWindowText, visible, false, events};
+}
+
+constexpr Control radio(const char* name, const char* in, const char* caption, int l, int t, int w,
+                        int h, int tab, bool selected) {
+    return {name, Kind::Radio, in, caption, l, t, w, h, 0xC0C0C0, "G9b", tab,
+            Align::Left, false, kWindowText, true, selected, Events::Click};
+}
+
+constexpr auto Click = Events::Click;
+constexpr auto Hold = Events::PressRelease;
+constexpr auto Centre = Align::Centre;
+constexpr auto Right = Align::Right;
+constexpr auto Left = Align::Left;
+
+constexpr Form kForm{"Form1", "QELO   PLV7M & LV7M   CONTROL  Ver.1.30", 9270, 6615, 0xC0C0C0};
+
+constexpr const char* kGothic = "ＭＳ ゴシック";
+constexpr const char* kPGothic = "ＭＳ Ｐゴシック";
+
+constexpr std::array kFonts{
+    Font{"G9b", kGothic, 9, 700},
+    Font{"G9", kGothic, 9, 400},
+    Font{"G8b", kGothic, 8.25, 700},
+    Font{"G8", kGothic, 8.25, 400},
+    Font{"P9b", kPGothic, 9, 700},
+    Font{"P9", kPGothic, 9, 400},
+    Font{"P9.75b", kPGothic, 9.75, 700},
+};
+
+constexpr const char* kUp = "↑";
+constexpr const char* kLeftArrow = "←";
+constexpr const char* kRightArrow = "→";
+constexpr const char* kDown = "↓";
+// "show data"
+constexpr const char* kShowData = "データを表示する";
+
+constexpr std::array kControls{
+    // Top row: POWER, INPUT SELECT, POWER MANAGEMENT.
+    frameAt("Frame1", "Form1", 120, 75, 1815, 1035, 0),
+    label("Label1", "Frame1", "POWER", 360, 240, 1095, 255, 0xC0C0C0, "G9b", 2, Centre, false, 0xC00000),
+    button("Command17", "Frame1", "ON", 240, 660, 615, 300, 0xC0FFC0, "G9b", 1, Click),
+    button("Command18", "Frame1", "OFF", 960, 660, 615, 300, 0xFFC0C0, "G9b", 26, Click),
+    frameAt("Frame2", "Form1", 2025, 60, 3495, 1035, 3),
+    label("Label2", "Frame2", "INPUT SELECT", 840, 225, 1935, 255, 0xC0C0C0, "G9b", 4, Centre),
+    button("Command27", "Frame2", "ANALOG", 360, 660, 1275, 300, 0xC0FFFF, "G9b", 35, Click),
+    button("Command29", "Frame2", "VIDEO", 1920, 660, 1215, 300, 0xC0FFFF, "G9b", 36, Click),
+    frameAt("Frame11", "Form1", 5640, 60, 1935, 1035, 79),
+    label("Label20", "Frame11", "POWER MANAGEMENT", 150, 120, 1665, 555, 0xC0C0C0, "P9b", 82, Centre),
+    button("Command54", "Frame11", "ON", 195, 660, 612, 300, 0xC0FFC0, "G9b", 80, Click),
+    button("Command55", "Frame11", "OFF", 1050, 660, 570, 300, 0xFFC0C0, "G9b", 81, Click),
+
+    // Second row: AUDIO MUTE, VIDEO MUTE, FREEZE, MENU, VIDEO SCREEN.
+    frameAt("Frame3", "Form1", 24, 1212, 1560, 972, 8),
+    label("Label4", "Frame3", "AUDIO MUTE", 120, 240, 1305, 255, 0xC0C0C0, "G9b", 9, Centre),
+    button("Command19", "Frame3", "ON", 120, 600, 615, 300, 0xC0FFC0, "G9b", 27, Click),
+    button("Command20", "Frame3", "OFF", 855, 600, 570, 300, 0xFFC0C0, "G9b", 28, Click),
+    frameAt("Frame4", "Form1", 1800, 1212, 1500, 972, 10),
+    label("Label5", "Frame4", "VIDEO MUTE", 120, 240, 1215, 255, 0xC0C0C0, "G9b", 11, Centre),
+    button("Command21", "Frame4", "ON", 96, 600, 615, 300, 0xC0FFC0, "G9b", 29, Click),
+    button("Command22", "Frame4", "OFF", 825, 600, 570, 300, 0xFFC0C0, "G9b", 30, Click),
+    frameAt("Frame7", "Form1", 3480, 1212, 1500, 975, 22),
+    label("Label8", "Frame7", "FREEZE", 120, 225, 1200, 255, 0xC0C0C0, "G9b", 23, Centre),
+    button("Command25", "Frame7", "ON", 84, 600, 615, 300, 0xC0FFC0, "G9b", 33, Click),
+    button("Command26", "Frame7", "OFF", 840, 600, 570, 300, 0xFFC0C0, "G9b", 34, Click),
+    frameAt("Frame6", "Form1", 5280, 1215, 1545, 975, 14),
+    label("Label7", "Frame6", "MENU", 210, 210, 1095, 255, 0xC0C0C0, "G9b", 15, Centre),
+    button("Command23", "Frame6", "ON", 120, 600, 615, 300, 0xC0FFC0, "G9b", 31, Click),
+    button("Command24", "Frame6", "OFF", 840, 600, 570, 300, 0xFFC0C0, "G9b", 32, Click),
+    frameAt("Frame5", "Form1", 7200, 1200, 1890, 975, 12),
+    label("Label6", "Frame5", "VIDEO SCREEN", 120, 240, 1695, 315, 0xC0C0C0, "G9b", 13, Centre),
+    button("Command31", "Frame5", "Normal", 96, 600, 855, 300, 0xC0FFFF, "G9", 37, Click),
+    button("Command32", "Frame5", "Wide", 1080, 600, 732, 300, 0xC0FFFF, "G9", 38, Click),
+
+    // Cursor pad.
+    button("Command5", "Form1", kUp, 1200, 2520, 855, 375, 0xFFE0C0, "G9b", 17, Hold),
+    button("Command9", "Form1", kLeftArrow, 240, 3000, 855, 375, 0xFFE0C0, "G9b", 21, Hold),
+    button("Command6", "Form1", "SELECT", 1200, 3000, 855, 375, 0xFF8000, "G9", 18, Hold),
+    button("Command8", "Form1", kRightArrow, 2160, 3000, 855, 375, 0xFFE0C0, "G9b", 20, Hold),
+    button("Command7", "Form1", kDown, 1200, 3480, 855, 375, 0xFFE0C0, "G9b", 19, Hold),
+    button("Command40", "Form1", "R-CLICK", 2280, 3660, 855, 315, 0xFFE0C0, "G8", 55, Hold),
+
+    // Adjustment row.
+    label("Label3", "Form1", "VOL", 3240, 2520, 615, 255, 0xC0C0C0, "G9b", 7, Centre),
+    button("Command1", "Form1", "+", 3360, 2880, 375, 255, 0xFFC080, "G9b", 5, Hold),
+    button("Command2", "Form1", "-", 3360, 3240, 375, 255, 0xFFC080, "G9b", 6, Hold),
+    label("Label13", "Form1", "Zoom", 4080, 2520, 615, 255, 0xC0C0C0, "G9", 51, Centre),
+    button("Command15", "Form1", "+", 4200, 2880, 375, 255, 0xFFE0C0, "G9b", 49, Hold),
+    button("Command35", "Form1", "-", 4200, 3240, 375, 255, 0xFFE0C0, "G9b", 50, Hold),
+    label("Label14", "Form1", "Focus", 4800, 2520, 615, 255, 0xC0C0C0, "G9", 54, Centre),
+    button("Command36", "Form1", "+", 4860, 2865, 375, 255, 0xFFE0C0, "G9b", 52, Hold),
+    button("Command37", "Form1", "-", 4860, 3240, 375, 255, 0xFFE0C0, "G9b", 53, Hold),
+    label("Label16", "Form1", "Bright", 5520, 2520, 615, 255, 0xC0C0C0, "G9", 62, Centre),
+    button("Command30", "Form1", "+", 5640, 2880, 375, 255, 0xC0FFFF, "G9b", 60, Hold),
+    button("Command42", "Form1", "-", 5640, 3240, 375, 255, 0xC0FFFF, "G9b", 61, Hold),
+    label("Label17", "Form1", "D.Zoom", 6360, 2520, 735, 255, 0xC0C0C0, "G9", 65, Centre),
+    button("Command48", "Form1", "+", 6480, 2880, 375, 255, 0xC0FFFF, "G9b", 63, Hold),
+    button("Command49", "Form1", "-", 6480, 3240, 375, 255, 0xC0FFFF, "G9b", 64, Hold),
+    label("Label18", "Form1", "Keystone", 7200, 2520, 855, 255, 0xC0C0C0, "G9", 68, Centre),
+    button("Command50", "Form1", "+", 7440, 2880, 375, 255, 0xC0FFFF, "G9b", 66, Hold),
+    button("Command51", "Form1", "-", 7440, 3240, 375, 255, 0xC0FFFF, "G9b", 67, Hold),
+
+    // Right-hand column and END.
+    button("Command13", "Form1", "A-IMAGE", 8160, 2520, 975, 270, 0x00C0C0, "G9", 24, Click),
+    button("Command53", "Form1", "IMAGE", 8160, 2970, 972, 270, 0xC0C0FF, "G9", 78, Click),
+    button("Command14", "Form1", "P-TIMER", 8160, 3240, 972, 270, 0xC0C0FF, "G9", 73, Click),
+    button("Command3", "Form1", "DISPLAY CLEAR", 8160, 3510, 975, 492, 0xC0C0FF, "G9", 16, Click),
+    button("Command16", "Form1", "END", 8160, 4320, 975, 375, 0xC0C0C0, "G9b", 25, Click),
+
+    // COM button and the port panel above it.
+    button("Command33", "Form1", "COM", 4080, 4200, 1815, 375, kButtonFace, "P9", 39, Click),
+    frameAt("Frame8", "Form1", 3480, 3600, 2775, 1185, 40, false),
+    radio("Option1", "Frame8", "COM1", 240, 240, 1095, 255, 41, false),
+    radio("Option2", "Frame8", "COM2", 1440, 240, 1095, 255, 42, false),
+    frameAt("Frame12", "Frame8", 120, 480, 2535, 615, 83),
+    radio("Option3", "Frame12", "19200", 120, 240, 1095, 255, 84, true),
+    radio("Option4", "Frame12", "9600", 1320, 240, 1095, 255, 85, false),
+
+    // Data area.
+    frameAt("Frame9", "Form1", 120, 4920, 6648, 1068, 43),
+    label("Label9", "Frame9", "TXD", 120, 240, 495, 255, 0xC0C0C0, "G9", 44, Right),
+    label("Label11", "Frame9", "", 720, 195, 5790, 345, 0xFFFFFF, "P9.75b", 46, Left, true),
+    label("Label10", "Frame9", "RXD", 120, 600, 495, 300, 0xC0C0C0, "G9", 45, Right),
+    label("Label12", "Frame9", "", 705, 585, 5805, 345, 0xFFFFFF, "P9.75b", 47, Left, true),
+    frameAt("Frame10", "Form1", 7845, 4968, 1335, 732, 74),
+    label("Label19", "Frame10", "ON START", 120, 150, 1080, 225, 0xC0C0C0, "G8b", 77, Centre),
+    button("Command41", "Frame10", "ON", 105, 420, 480, 255, 0xC0FFC0, "G8b", 75, Click),
+    button("Command43", "Frame10", "OFF", 720, 420, 480, 255, 0xFFC0C0, "G8b", 76, Click),
+    button("Command34", "Form1", kShowData, 6840, 5040, 930, 375, 0xC0C0C0, "G9", 48, Click, false),
+    button("Command44", "Form1", "STATUS", 6930, 5808, 1050, 255, 0xC0FFFF, "G8b", 56, Click),
+    button("Command46", "Form1", "L-TIME", 7980, 5808, 1095, 255, 0xC0FFFF, "G8b", 58, Click),
+    button("Command45", "Form1", "MODE", 6930, 6060, 1050, 255, 0xC0FFFF, "G8b", 57, Click),
+    button("Command47", "Form1", "SETTING", 7992, 6060, 1080, 255, 0xC0FFFF, "G8b", 59, Click),
+    frameAt("Frame15", "Form1", 720, 5985, 6060, 510, 70),
+    label("Label26", "Frame15", "STATUS", 120, 204, 732, 180, 0xC0C0C0, "G8", 72, Left),
+    label("Label25", "Frame15", "", 840, 135, 5100, 315, 0xFFFFFF, "P9b", 71, Left, true, 0xFF0000),
+    button("Command52", "Form1", "C01", 120, 6120, 495, 255, 0xFFC0C0, "G9", 69, Click),
+};
+
+constexpr std::array kLines{
+    Line{"Line1", 1080, 2400, 1080, 2880},  Line{"Line2", 2160, 2400, 2160, 2880},
+    Line{"Line3", 3120, 2880, 3120, 3480},  Line{"Line4", 2160, 3480, 2160, 3960},
+    Line{"Line5", 1080, 3480, 1080, 3960},  Line{"Line6", 120, 2880, 120, 3480},
+    Line{"Line7", 1080, 2400, 2160, 2400},  Line{"Line8", 120, 2880, 1080, 2880},
+    Line{"Line9", 2160, 2880, 3120, 2880},  Line{"Line10", 120, 3480, 1080, 3480},
+    Line{"Line11", 1080, 3960, 2160, 3960}, Line{"Line12", 2160, 3480, 3120, 3480},
+};
+
+constexpr Image kImage{"Image1", 8040, 0, 1200, 390, 80, 26};
+
+constexpr std::array kTimers{
+    TimerSpec{"Timer1", 200, false},
+    TimerSpec{"Timer2", 500, false},
+    TimerSpec{"Timer3", 5000, false},
+    TimerSpec{"Timer4", 1000, false},
+};
+
+}  // namespace
+
+const Form& form() { return kForm; }
+std::span<const Font> fonts() { return kFonts; }
+std::span<const Control> controls() { return kControls; }
+std::span<const Line> lines() { return kLines; }
+const Image& image() { return kImage; }
+std::span<const TimerSpec> timers() { return kTimers; }
+
+const Control* findControl(std::string_view name) {
+    for (const auto& c : kControls)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+const Font* findFont(std::string_view key) {
+    for (const auto& f : kFonts)
+        if (key == f.key) return &f;
+    return nullptr;
+}
+
+}  // namespace qelo::panel::layout

@@ -1,0 +1,271 @@
+#include "platform/qt/controls.h"
+
+#include <QFontMetrics>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QtGlobal>
+
+#include <algorithm>
+
+#include "panel/layout.h"
+
+namespace qelo::platform::qt {
+
+using panel::layout::kTwipsPerPixel;
+
+void Delivery::run(const std::function<void()>& handler) const {
+    if (!handler) return;
+    try {
+        handler();
+    } catch (...) {
+        if (reporter_) {
+            reporter_(std::current_exception());
+        } else {
+            try {
+                throw;
+            } catch (const std::exception& e) {
+                qWarning("unreported failure: %s", e.what());
+            } catch (...) {
+                qWarning("unreported failure");
+            }
+        }
+    }
+}
+
+// ---- labels -------------------------------------------------------------
+
+QtLabel::QtLabel(QLabel* widget, std::string caption) : widget_(widget), caption_(std::move(caption)) {
+    widget_->setTextFormat(Qt::PlainText);
+    widget_->setText(QString::fromUtf8(caption_.data(), static_cast<qsizetype>(caption_.size())));
+}
+
+int QtLabel::shownLimit(int widthPixels) {
+    // No glyph is narrower than a pixel, so this many always fill the label.
+    return std::max(widthPixels, 0) + 1;
+}
+
+void QtLabel::setCaption(const std::string& text) {
+    caption_ = text;
+    const auto shown = std::min<std::size_t>(text.size(), static_cast<std::size_t>(shownLimit(widget_->width())));
+    widget_->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(shown)));
+}
+
+// ---- buttons ------------------------------------------------------------
+
+namespace {
+
+int platformButton(Qt::MouseButton button) {
+    switch (button) {
+    case Qt::LeftButton: return LeftButton;
+    case Qt::RightButton: return RightButton;
+    case Qt::MiddleButton: return MiddleButton;
+    default: return 0;
+    }
+}
+
+int shiftState(Qt::KeyboardModifiers modifiers) {
+    int shift = 0;
+    if (modifiers & Qt::ShiftModifier) shift |= ShiftBit;
+    if (modifiers & Qt::ControlModifier) shift |= CtrlBit;
+    if (modifiers & Qt::AltModifier) shift |= AltBit;
+    return shift;
+}
+
+bool isActivationKey(int key) {
+    return key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+}  // namespace
+
+QtButton::QtButton(QPushButton* widget, std::string caption, bool pressAndHold, const Delivery& delivery)
+    : widget_(widget), caption_(std::move(caption)), pressAndHold_(pressAndHold), delivery_(delivery) {
+    show(caption_);
+    widget_->installEventFilter(this);
+    if (!pressAndHold_) {
+        connect(widget_, &QPushButton::clicked, this, [this] { delivery_.run(click_); });
+    }
+}
+
+void QtButton::setCaption(const std::string& text) {
+    caption_ = text;
+    show(text);
+}
+
+void QtButton::show(const std::string& caption) {
+    // The text may run over the bevel, as on the classic buttons the layout
+    // was drawn for: "データを表示しない" then takes two lines, not three.
+    const QString text = QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+    widget_->setText(wrapped(text, widget_->fontMetrics(), widget_->width() - 2));
+}
+
+QString QtButton::wrapped(const QString& text, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    QStringList lines;
+    QString line;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString joined = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+        if (metrics.horizontalAdvance(joined) <= width) {
+            line = joined;
+            continue;
+        }
+        if (!line.isEmpty()) lines << line;
+        line.clear();
+        for (const QChar c : word) {
+            if (!line.isEmpty() && metrics.horizontalAdvance(line + c) > width) {
+                lines << line;
+                line.clear();
+            }
+            line += c;
+        }
+    }
+    if (!line.isEmpty()) lines << line;
+    return lines.join(QLatin1Char('\n'));
+}
+
+void QtButton::setVisible(bool visible) { widget_->setVisible(visible); }
+
+bool QtButton::visible() const { return !widget_->isHidden(); }
+
+void QtButton::press(int button, const MouseEvent& event) {
+    held_ |= button;
+    last_ = event;
+    delivery_.run([&] {
+        if (down_) down_(event);
+    });
+}
+
+void QtButton::release(int button, const MouseEvent& event) {
+    held_ &= ~button;
+    last_ = event;
+    delivery_.run([&] {
+        if (up_) up_(event);
+    });
+}
+
+void QtButton::releaseLostPress() {
+    if (held_ == 0) return;
+    widget_->setDown(false);
+    for (int button : {LeftButton, RightButton, MiddleButton}) {
+        if (held_ & button) {
+            MouseEvent event = last_;
+            event.button = button;
+            release(button, event);
+        }
+    }
+}
+
+bool QtButton::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != widget_) return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease: {
+        if (!pressAndHold_) return false;
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const int button = platformButton(mouse->button());
+        if (button == 0) return false;
+        MouseEvent args;
+        args.button = button;
+        args.shift = shiftState(mouse->modifiers());
+        args.x = static_cast<float>(mouse->position().x() * kTwipsPerPixel);
+        args.y = static_cast<float>(mouse->position().y() * kTwipsPerPixel);
+        if (event->type() == QEvent::MouseButtonRelease) {
+            // A release whose press was already ended for it stays silent.
+            if (held_ & button) release(button, args);
+            return button != LeftButton;
+        }
+        press(button, args);
+        // The handler may have lost the press already (it opened a dialog):
+        // then the button must not be left looking pressed.
+        if (!(held_ & button)) return true;
+        return button != LeftButton;
+    }
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!isActivationKey(key->key())) return false;
+        // Keyboard activation means nothing to a press-and-hold button.
+        if (pressAndHold_) return true;
+        // Enter clicks a focused button as Space does, dialog or not.
+        if (key->key() != Qt::Key_Space) {
+            if (event->type() == QEvent::KeyPress && !key->isAutoRepeat()) widget_->click();
+            return true;
+        }
+        return false;
+    }
+    case QEvent::Hide:
+        releaseLostPress();
+        return false;
+    default:
+        return false;
+    }
+}
+
+// ---- frames -------------------------------------------------------------
+
+void QtFrame::setVisible(bool visible) { widget_->setVisible(visible); }
+
+bool QtFrame::visible() const { return !widget_->isHidden(); }
+
+// ---- radio buttons ------------------------------------------------------
+
+QtRadio::QtRadio(QRadioButton* widget, const Delivery& delivery) : widget_(widget), delivery_(delivery) {
+    connect(widget_, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked) delivery_.run(click_);
+    });
+}
+
+void QtRadio::setValue(bool selected) {
+    if (selected == widget_->isChecked()) return;
+    if (selected) {
+        {
+            QSignalBlocker quiet(widget_);
+            widget_->setChecked(true);
+        }
+        // Called by the logic: its failures go back to the caller.
+        if (click_) click_();
+    } else {
+        // A group's selected button cannot be cleared while it is exclusive.
+        widget_->setAutoExclusive(false);
+        widget_->setChecked(false);
+        widget_->setAutoExclusive(true);
+    }
+}
+
+bool QtRadio::value() const { return widget_->isChecked(); }
+
+// ---- timers -------------------------------------------------------------
+
+QtTimer::QtTimer(const std::string& name, int interval, bool enabled, const Delivery& delivery)
+    : interval_(interval), enabled_(enabled), delivery_(delivery) {
+    timer_.setObjectName(QString::fromStdString(name));
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, [this] { delivery_.run(tick_); });
+    apply();
+}
+
+void QtTimer::setInterval(int ms) {
+    interval_ = ms;
+    apply();
+}
+
+void QtTimer::setEnabled(bool enabled) {
+    enabled_ = enabled;
+    apply();
+}
+
+void QtTimer::apply() {
+    // An interval of 0 means no ticks, not ticks as fast as the loop spins.
+    if (enabled_ && interval_ > 0) {
+        timer_.start(interval_);
+    } else {
+        timer_.stop();
+    }
+}
+
+}  // namespace qelo::platform::qt

@@ -1,0 +1,29 @@
+#include "platform/qt/setup.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+#include "panel/layout.h"
+
+namespace qelo::platform::qt {
+
+void installFonts() {
+    QFont::insertSubstitution(QStringLiteral(u"ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
+    QFont::insertSubstitution(QStringLiteral(u"ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+}
+
+void setupStyle(QApplication& app) {
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
+}
+
+QFont makeFont(const panel::layout::Font& spec) {
+    QFont font(QString::fromUtf8(spec.family));
+    font.setPointSizeF(spec.points);
+    font.setWeight(static_cast<QFont::Weight>(spec.weight));
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+}  // namespace qelo::platform::qt

@@ -1,0 +1,88 @@
+#pragma once
+// The panel's one window, built from the layout tables. Every control's
+// objectName is its name in the layout.
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/qt/controls.h"
+
+namespace qelo::platform::qt {
+
+class QtWindow final : public QWidget, public platform::Window {
+    Q_OBJECT
+public:
+    explicit QtWindow(QWidget* parent = nullptr);
+    ~QtWindow() override;
+
+    platform::Label& label(const std::string& name) override;
+    platform::Button& button(const std::string& name) override;
+    platform::Frame& frame(const std::string& name) override;
+    platform::RadioButton& radio(const std::string& name) override;
+    platform::Timer& timer(const std::string& name) override;
+
+    double screenWidth() const override;
+    double screenHeight() const override;
+    // Outer width and the outer height last set, in twips.
+    double width() const override;
+    double height() const override;
+    void setLeft(double twips) override;
+    void setTop(double twips) override;
+    // Outer height: the client area gets what is left after the title bar
+    // and borders that the platform really draws (or, where it draws less
+    // than a usual frame, after a usual frame's 25 pixels).
+    void setHeight(double twips) override;
+
+    void onKeyDown(std::function<void(int key, int shift)> handler) override;
+    void messageBox(const std::string& text, const std::string& title) override;
+    void unload() override;
+    void end() override;
+
+    // Where failures of handlers called from Qt go (the program's reporter).
+    void setFailureReporter(Delivery::Reporter reporter);
+    // Replaces the modal message box, for tests.
+    std::function<void(const std::string& text, const std::string& title)> messageBoxHook;
+
+    // The adapters by name, for tests and tools.
+    QtButton& qtButton(const std::string& name);
+    QtTimer& qtTimer(const std::string& name);
+
+    // The platform key code of a Qt key: letters are 65..90 whatever the
+    // case, digits 48..57, and the usual control keys their classic codes.
+    static int keyCode(int qtKey);
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void build();
+    void applyHeight();
+    QMargins frameMargins() const;
+    void releaseLostPresses();
+    bool isPropagatedKey(QWidget* receiver, QEvent* event);
+
+    Delivery delivery_;
+    std::map<std::string, std::unique_ptr<QtLabel>> labels_;
+    std::map<std::string, std::unique_ptr<QtButton>> buttons_;
+    std::map<std::string, std::unique_ptr<QtFrame>> frames_;
+    std::map<std::string, std::unique_ptr<QtRadio>> radios_;
+    std::map<std::string, std::unique_ptr<QtTimer>> timers_;
+    std::function<void(int, int)> keyDown_;
+    std::optional<double> height_;
+    QMargins appliedMargins_;
+    // The key press last previewed and the widget it has reached, so that
+    // its propagation to the parents is not previewed again.
+    const QEvent* lastKey_ = nullptr;
+    QPointer<QWidget> lastKeyReceiver_;
+};
+
+}  // namespace qelo::platform::qt

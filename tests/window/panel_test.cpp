@@ -1,0 +1,165 @@
+// The whole panel on the real window: Form1's handlers reached through real
+// mouse and keyboard input, with a fake port behind it.
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <string_view>
+
+#include "fake_port.h"
+#include "link/protocol.h"
+#include "panel/buttons.h"
+#include "panel/form1.h"
+#include "panel/layout.h"
+#include "window_fixture.h"
+
+namespace qelo::test {
+namespace {
+
+namespace layout = panel::layout;
+
+class PanelTest : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        form = std::make_unique<panel::Form1>(*window, port);
+        form->dispatch([this] { form->Form_Load(); });
+        showWindow();
+    }
+    void TearDown() override {
+        releaseMouse();  // while the form that handles it still exists
+        form.reset();
+        WindowTest::TearDown();
+    }
+
+    void click(const std::string& name) { QTest::mouseClick(widget(name), Qt::LeftButton); }
+    bool anyTimerRunning() {
+        for (const auto& t : layout::timers())
+            if (window->qtTimer(t.name).running()) return true;
+        return false;
+    }
+    std::string codeOf(std::string_view name) {
+        const auto* b = panel::findOneShot(name);
+        return b ? link::frame(b->code) : std::string();
+    }
+
+    void save(const char* file) {
+        const QString path = QDir(QStringLiteral(QELO_SCREENSHOT_DIR)).filePath(QString::fromLatin1(file));
+        EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
+    }
+
+    FakePort port;
+    std::unique_ptr<panel::Form1> form;
+};
+
+TEST_F(PanelTest, OpensCompactWithTheDataAreaOutOfView) {
+    EXPECT_DOUBLE_EQ(window->height(), layout::kCompactHeight);
+    EXPECT_TRUE(port.portOpen());
+    EXPECT_EQ(port.commPort(), 1);
+    EXPECT_EQ(port.settings(), "19200,N,8,1");
+    EXPECT_TRUE(port.written.empty());
+    EXPECT_FALSE(anyTimerRunning());
+    EXPECT_FALSE(widget("Frame8")->isVisible());
+    EXPECT_FALSE(widget("Command34")->isVisible());
+    EXPECT_TRUE(window->radio("Option1").value());
+    EXPECT_TRUE(window->radio("Option3").value());
+    for (const char* name : {"Label11", "Label12", "Label25"}) EXPECT_EQ(window->label(name).caption(), "");
+    for (const char* name : {"Frame9", "Frame10", "Frame15", "Command44", "Command52"})
+        EXPECT_GE(inWindow(widget(name)).top(), window->QWidget::height()) << name;
+    EXPECT_TRUE(boxes.empty());
+    save("compact.png");
+}
+
+TEST_F(PanelTest, CtrlHExpandsAndTheToggleSwitchesModes) {
+    QWidget* focused = widget("Command27");
+    focused->setFocus();
+    QTest::keyClick(focused, Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_DOUBLE_EQ(window->height(), layout::kCompactHeight);
+    QTest::keyClick(focused, Qt::Key_H, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(window->height(), layout::kShortcutHeight);
+    EXPECT_EQ(window->button("Command34").caption(), "CLOSE");
+    // The whole design client area is in view.
+    EXPECT_GE(window->QWidget::height(), 6615 / 15);
+    for (const auto& c : layout::controls()) {
+        if (c.container == std::string("Form1") && c.visible) {
+            EXPECT_LE(inWindow(widget(c.name)).bottom(), window->QWidget::height() - 1) << c.name;
+        }
+    }
+
+    // A status query with its answer, for the picture of the expanded panel.
+    click("Command44");
+    ASSERT_EQ(port.written, (std::vector<std::string>{codeOf("Command44")}));
+    port.receive("00\r");
+    EXPECT_EQ(window->label("Label25").caption(), " Power ON");
+    EXPECT_NE(widget<QLabel>("Label12")->text(), QString());
+    save("expanded.png");
+
+    click("Command34");
+    EXPECT_DOUBLE_EQ(window->height(), layout::kCompactHeight);
+    EXPECT_EQ(window->button("Command34").caption(), "データを表示する");
+    // Out of the mouse's reach now, but still focused: Space brings it back.
+    ASSERT_EQ(QApplication::focusWidget(), widget("Command34"));
+    QTest::keyClick(widget("Command34"), Qt::Key_Space);
+    EXPECT_DOUBLE_EQ(window->height(), layout::kToggleHeight);
+    EXPECT_EQ(window->button("Command34").caption(), "データを表示しない");
+    save("expanded-by-toggle.png");
+}
+
+TEST_F(PanelTest, OneShotButtonsSendTheirCommand) {
+    for (const auto& b : panel::oneShotButtons()) {
+        // The data area is out of the mouse's reach at the compact height.
+        if (inWindow(widget(b.name)).top() >= window->QWidget::height()) continue;
+        port.written.clear();
+        click(b.name);
+        EXPECT_EQ(port.written, (std::vector<std::string>{link::frame(b.code)})) << b.name;
+    }
+}
+
+TEST_F(PanelTest, HoldRepeatsUntilReleasedEvenWhenADialogTakesTheRelease) {
+    QWidget* plus = widget("Command1");
+    QTest::mousePress(plus, Qt::RightButton);
+    ASSERT_EQ(port.written.size(), 1u);
+    EXPECT_TRUE(window->qtTimer("Timer1").running());
+    QTest::qWait(600);
+    EXPECT_GE(port.written.size(), 2u);
+
+    window->messageBoxHook = nullptr;
+    QTimer::singleShot(0, [] {
+        if (auto* box = QApplication::activeModalWidget()) box->close();
+    });
+    window->messageBox("Permission denied", panel::kAppTitle);
+    EXPECT_FALSE(window->timer("Timer1").enabled());
+    EXPECT_EQ(form->RepeatCode, 0);
+    const auto sent = port.written.size();
+    QTest::qWait(600);
+    EXPECT_EQ(port.written.size(), sent);
+    QTest::mouseRelease(plus, Qt::RightButton);
+}
+
+TEST_F(PanelTest, PortPanelChoicesKeepTheOtherGroup) {
+    click("Command33");
+    ASSERT_TRUE(widget("Frame8")->isVisible());
+    save("port-panel.png");
+    // The panel lies over the COM button.
+    EXPECT_NE(window->childAt(inWindow(widget("Command33")).center()), widget("Command33"));
+    QTest::mouseClick(widget("Option4"), Qt::LeftButton, {}, QPoint(8, 8));
+    EXPECT_EQ(port.settings(), "9600,N,8,1");
+    EXPECT_TRUE(window->radio("Option1").value());
+    EXPECT_FALSE(widget("Frame8")->isVisible());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(PanelTest, FailedWriteIsReportedAndThePanelGoesOn) {
+    port.setPortOpen(false);
+    click("Command17");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "VID7IRID");
+    EXPECT_EQ(boxes[0].text, "Port is not open");
+    port.setPortOpen(true);
+    click("Command17");
+    EXPECT_EQ(port.written.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qelo::test
