@@ -22,46 +22,14 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <exception>
-#include <functional>
 #include <string>
 
-#include "panel/form1.h"
-#include "platform/qt/serial_port.h"
-#include "platform/qt/setup.h"
-#include "platform/qt/window.h"
+#include "app/panel_program.h"
 
 namespace {
 
 constexpr const char* kSimulator = "qelo-projector-sim";
 constexpr const char* kMissingDevice = "/dev/qelo-no-such-port";
-
-std::string describe(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown failure";
-    }
-}
-
-// Whatever a handler let through ends here instead of ending the program.
-class PanelApplication final : public QApplication {
-public:
-    using QApplication::QApplication;
-    std::function<void(const std::exception_ptr&)> reporter;
-
-    bool notify(QObject* receiver, QEvent* event) override {
-        try {
-            return QApplication::notify(receiver, event);
-        } catch (...) {
-            if (!reporter) throw;
-            reporter(std::current_exception());
-            return false;
-        }
-    }
-};
 
 // Next to this program, where the build tree puts it, or on the PATH.
 QString findSimulator() {
@@ -164,7 +132,7 @@ void stop(QProcess& simulator) {
 int main(int argc, char** argv) {
     using namespace qelo;
 
-    PanelApplication app(argc, argv);
+    app::PanelApplication app(argc, argv);
     QStringList simArgs = app.arguments().mid(1);
 
     const QString simPath = findSimulator();
@@ -193,9 +161,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    platform::qt::setupStyle(app);
-    platform::qt::installFonts();
-
     LogWindow log(simulator);
     log.setWindowTitle("Simulated projector on " + pty);
     QObject::connect(&simulator, &QProcess::readyReadStandardError, &log,
@@ -208,34 +173,14 @@ int main(int argc, char** argv) {
                                                  : QString("simulator ended, exit status %1").arg(code));
     });
 
-    platform::qt::QtWindow window;
-    platform::qt::QtSerialPort port(platform::qt::routedPortMap({{1, pty.toStdString()}, {2, kMissingDevice}}));
-
-    const auto report = [&window](const std::exception_ptr& failure) {
-        window.messageBox(describe(failure), panel::kAppTitle);
-    };
-    app.reporter = report;
-    window.setFailureReporter(report);
-    port.setFailureReporter(report);
-    QObject::connect(&port, &platform::qt::QtSerialPort::portLost, &log,
+    app::PanelProgram panel(app, platform::qt::routedPortMap({{1, pty.toStdString()}, {2, kMissingDevice}}));
+    QObject::connect(&panel.port, &platform::qt::QtSerialPort::portLost, &log,
                      [&](const QString& description) { log.append("panel: " + description); });
-
-    panel::Form1 form(window, port);
-    try {
-        form.dispatch([&] { form.Form_Load(); });
-    } catch (...) {
-        report(std::current_exception());
-    }
-
-    window.show();
-    log.placeBeside(window);
+    panel.start();
+    log.placeBeside(panel.window);
     log.show();
     const int status = app.exec();
 
-    try {
-        if (port.portOpen()) port.setPortOpen(false);
-    } catch (...) {
-    }
     simulator.disconnect();
     stop(simulator);
     // The simulator's summary line, for the terminal.

@@ -1,0 +1,41 @@
+#pragma once
+// What every program that shows the panel puts together the same way: the
+// application with its one failure reporter, the window, the serial port,
+// Form1 and the start-up.
+#include <QApplication>
+
+#include <exception>
+#include <functional>
+
+#include "panel/form1.h"
+#include "platform/qt/serial_port.h"
+#include "platform/qt/window.h"
+
+namespace qelo::app {
+
+// Whatever a handler let through ends at the reporter instead of ending the
+// program.
+class PanelApplication final : public QApplication {
+public:
+    PanelApplication(int& argc, char** argv);
+    std::function<void(const std::exception_ptr&)> reporter;
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+class PanelProgram {
+public:
+    PanelProgram(PanelApplication& app, platform::qt::PortMap map);
+    ~PanelProgram();  // closes the port, however the window was closed
+
+    // Runs the start-up, then shows the window.
+    void start();
+
+    platform::qt::QtWindow window;
+    platform::qt::QtSerialPort port;
+    panel::Form1 form;
+
+private:
+    void report(const std::exception_ptr& failure);
+};
+
+}  // namespace qelo::app
