@@ -53,7 +53,7 @@ public:
         view_ = new QPlainTextEdit(this);
         view_->setReadOnly(true);
         view_->setMaximumBlockCount(5000);
-        view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+        view_->setLineWrapMode(QPlainTextEdit::WidgetWidth);  // the window may be narrow
         view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
         layout->addWidget(view_);
         input_ = new QLineEdit(this);
@@ -78,14 +78,23 @@ public:
         }
     }
 
-    // Beside the panel: to its right when that fits on the screen, else to its left.
+    // Beside the panel, never over it: on the side with more room, narrowed
+    // to fit; below the panel when neither side has a usable width.
     void placeBeside(const QWidget& panel) {
         const QRect p = panel.frameGeometry();
-        const QRect screen = panel.screen() ? panel.screen()->availableGeometry() : QRect();
-        const int gap = 8;
-        int x = p.right() + gap;
-        if (!screen.isNull() && x + width() > screen.right()) x = std::max(screen.left(), p.left() - gap - width());
-        move(x, p.top());
+        const QRect screen = panel.screen() ? panel.screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+        const int gap = 8, minWidth = 320, wanted = 560;
+        const int right = screen.right() - p.right() - gap;
+        const int left = p.left() - screen.left() - gap;
+        const int room = std::max(right, left);
+        if (room >= minWidth) {
+            const int w = std::min(wanted, room);
+            resize(w, std::max(height(), p.height()));
+            move(right >= left ? p.right() + gap : p.left() - gap - w, p.top());
+        } else {
+            resize(std::min(wanted, screen.width()), std::max(200, screen.bottom() - p.bottom() - gap));
+            move(std::max(screen.left(), p.left()), p.bottom() + gap);
+        }
     }
 
 private:
