@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/qt/accessibility.h"
 #include "platform/qt/setup.h"
 
 namespace qelo::app {
@@ -39,6 +40,7 @@ PanelProgram::PanelProgram(PanelApplication& app, platform::qt::PortMap map)
     app.reporter = reporter;
     window.setFailureReporter(reporter);
     port.setFailureReporter(reporter);
+    platform::qt::applyAccessibility(window);
 }
 
 PanelProgram::~PanelProgram() {

@@ -74,20 +74,22 @@ QFont fontOf(const char* key) {
 }
 
 // Our logo: the maker's name on a blue plate, exactly the size of the image.
-QPixmap logo(int width, int height) {
-    QPixmap pixmap(width, height);
+QPixmap logo(int width, int height, qreal ratio) {
+    QPixmap pixmap(QSize(width, height) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
     QPainter painter(&pixmap);
+    const QRect area(0, 0, width, height);
     QLinearGradient plate(0, 0, 0, height);
     plate.setColorAt(0, QColor(0x20, 0x40, 0xA0));
     plate.setColorAt(1, QColor(0x08, 0x18, 0x60));
-    painter.fillRect(pixmap.rect(), plate);
+    painter.fillRect(area, plate);
     painter.setPen(QColor(0xFF, 0xFF, 0xFF));
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(height * 2 / 3);
     font.setBold(true);
     font.setItalic(true);
     painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("QELO"));
+    painter.drawText(area, Qt::AlignCenter, QStringLiteral("QELO"));
     painter.setPen(QColor(0xFF, 0xC0, 0x40));
     painter.drawLine(4, height - 4, width - 5, height - 4);
     return pixmap;
@@ -192,7 +194,7 @@ void QtWindow::build() {
     auto* picture = new QLabel(this);
     picture->setObjectName(QString::fromUtf8(image.name));
     picture->setGeometry(pixelRect(image.left, image.top, image.width, image.height));
-    picture->setPixmap(logo(image.pixelWidth, image.pixelHeight));
+    picture->setPixmap(logo(image.pixelWidth, image.pixelHeight, devicePixelRatioF()));
     picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     beneath.push_back(picture);
 
