@@ -18,25 +18,6 @@ namespace qelo::platform::qt {
 
 using panel::layout::kTwipsPerPixel;
 
-void Delivery::run(const std::function<void()>& handler) const {
-    if (!handler) return;
-    try {
-        handler();
-    } catch (...) {
-        if (reporter_) {
-            reporter_(std::current_exception());
-        } else {
-            try {
-                throw;
-            } catch (const std::exception& e) {
-                qWarning("unreported failure: %s", e.what());
-            } catch (...) {
-                qWarning("unreported failure");
-            }
-        }
-    }
-}
-
 // ---- labels -------------------------------------------------------------
 
 QtLabel::QtLabel(QLabel* widget, std::string caption) : widget_(widget), caption_(std::move(caption)) {

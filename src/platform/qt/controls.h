@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/qt/delivery.h"
 
 class QFontMetrics;
 class QFrame;
@@ -22,19 +23,6 @@ class QPushButton;
 class QRadioButton;
 
 namespace qelo::platform::qt {
-
-// Runs the handlers that Qt's event delivery calls. A failure must never
-// unwind through Qt's own frames, so it is caught here and handed to the
-// reporter; without one it is swallowed after a warning on stderr.
-class Delivery {
-public:
-    using Reporter = std::function<void(std::exception_ptr)>;
-    void setReporter(Reporter reporter) { reporter_ = std::move(reporter); }
-    void run(const std::function<void()>& handler) const;
-
-private:
-    Reporter reporter_;
-};
 
 class QtLabel final : public Label {
 public:

@@ -195,21 +195,7 @@ void QtSerialPort::handleReadyRead() {
         ~Reset() { event = 0; }
     } reset{event_};
     event_ = ReceiveEvent;
-    try {
-        handler_();
-    } catch (...) {
-        if (reporter_) {
-            reporter_(std::current_exception());
-        } else {
-            try {
-                throw;
-            } catch (const std::exception& e) {
-                qCritical("receive handler failed: %s", e.what());
-            } catch (...) {
-                qCritical("receive handler failed");
-            }
-        }
-    }
+    delivery_.run(handler_);
 }
 
 void QtSerialPort::handleError(QSerialPort::SerialPortError error) {

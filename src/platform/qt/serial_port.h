@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/qt/delivery.h"
 #include "platform/qt/port_map.h"
 
 namespace qelo::platform::qt {
@@ -54,7 +55,7 @@ public:
 
     // Where a failure that the receive handler let through goes; without
     // one it is logged. It must not unwind through Qt's signal delivery.
-    void setFailureReporter(std::function<void(std::exception_ptr)> reporter) { reporter_ = std::move(reporter); }
+    void setFailureReporter(Delivery::Reporter reporter) { delivery_.setReporter(std::move(reporter)); }
 
     // The device the current port number maps to.
     std::string device() const;
@@ -81,7 +82,7 @@ private:
     bool closing_ = false;    // a close for a lost device is queued
     int event_ = 0;
     std::function<void()> handler_;
-    std::function<void(std::exception_ptr)> reporter_;
+    Delivery delivery_;
 };
 
 }  // namespace qelo::platform::qt

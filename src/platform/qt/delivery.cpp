@@ -1,0 +1,26 @@
+#include "platform/qt/delivery.h"
+
+#include <QtGlobal>
+
+namespace qelo::platform::qt {
+
+void Delivery::run(const std::function<void()>& handler) const {
+    if (!handler) return;
+    try {
+        handler();
+    } catch (...) {
+        if (reporter_) {
+            reporter_(std::current_exception());
+        } else {
+            try {
+                throw;
+            } catch (const std::exception& e) {
+                qWarning("unreported failure: %s", e.what());
+            } catch (...) {
+                qWarning("unreported failure");
+            }
+        }
+    }
+}
+
+}  // namespace qelo::platform::qt
