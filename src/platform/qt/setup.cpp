@@ -16,10 +16,10 @@ void setupStyle(QApplication& app) {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
 }
 
-QFont makeFont(const panel::layout::Font& spec) {
-    QFont font(QString::fromUtf8(spec.family));
-    font.setPointSizeF(spec.points);
-    font.setWeight(static_cast<QFont::Weight>(spec.weight));
+QFont makeFont(const panel::layout::Font& design) {
+    QFont font(QString::fromUtf8(design.family));
+    font.setPointSizeF(design.points);
+    font.setWeight(static_cast<QFont::Weight>(design.weight));
     font.setItalic(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
