@@ -326,6 +326,21 @@ TEST_F(WindowTest, TimersTickOnTheEventThreadWhileEnabled) {
     EXPECT_FALSE(timer.enabled());
 }
 
+// The repeat re-enables Timer1 on every tick: that must not restart its
+// count, or every period grows by the handler's own time.
+TEST_F(WindowTest, EnablingARunningTimerKeepsItsScheduleAndANewIntervalRestartsIt) {
+    auto& timer = window->timer("Timer3");
+    auto& qt = window->qtTimer("Timer3");
+    timer.setInterval(1000);
+    timer.setEnabled(true);
+    QTest::qWait(60);
+    timer.setEnabled(true);
+    EXPECT_LE(qt.remaining(), 950);
+    timer.setInterval(1000);
+    EXPECT_GT(qt.remaining(), 950);
+    timer.setEnabled(false);
+}
+
 TEST_F(WindowTest, ZeroIntervalMeansNoTicks) {
     auto& timer = window->timer("Timer2");
     timer.setInterval(0);

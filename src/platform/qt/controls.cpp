@@ -227,23 +227,27 @@ QtTimer::QtTimer(const std::string& name, int interval, bool enabled, const Deli
     timer_.setObjectName(QString::fromStdString(name));
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { delivery_.run(tick_); });
-    apply();
+    apply(true);
 }
 
 void QtTimer::setInterval(int ms) {
     interval_ = ms;
-    apply();
+    apply(true);
 }
 
 void QtTimer::setEnabled(bool enabled) {
+    // Enabling a running timer keeps its schedule: the repeat re-enables
+    // Timer1 on every tick, and restarting it there would add the handler's
+    // own time to every period.
+    const bool restart = enabled && !enabled_;
     enabled_ = enabled;
-    apply();
+    apply(restart);
 }
 
-void QtTimer::apply() {
+void QtTimer::apply(bool restart) {
     // An interval of 0 means no ticks, not ticks as fast as the loop spins.
     if (enabled_ && interval_ > 0) {
-        timer_.start(interval_);
+        if (restart || !timer_.isActive()) timer_.start(interval_);
     } else {
         timer_.stop();
     }

@@ -117,9 +117,11 @@ public:
 
     // True while ticks are actually due (enabled with a positive interval).
     bool running() const { return timer_.isActive(); }
+    // Milliseconds to the next tick; -1 when none is due.
+    int remaining() const { return timer_.remainingTime(); }
 
 private:
-    void apply();
+    void apply(bool restart);
 
     QTimer timer_;
     int interval_;
