@@ -1,0 +1,258 @@
+// qelo-soak: the real panel against the simulated projector for a long
+// while. Holds alternate between a 250 ms repeat (D.Zoom +) and the 5 ms
+// repeat its release leaves to the arrows (cursor up); then the panel sits
+// idle. It reports resident memory at the start, at its peak and at the end,
+// the frames the simulator counted, and whether STATUS still reads in words.
+//
+// Exit status: 0 when the simulator counted no malformed frame, no message
+// box came up, STATUS was decoded at the end and memory grew by no more than
+// --max-growth-kib; 1 otherwise; 2 for a bad command line.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "panel/form1.h"
+#include "platform/qt/serial_port.h"
+#include "platform/qt/window.h"
+
+namespace {
+
+using namespace qelo;
+
+struct Options {
+    double seconds = 600;     // of holds
+    double idleSeconds = 30;  // after them
+    int holdMs = 5000;        // each hold
+    long maxGrowthKib = 4096; // 0: report only
+    std::string simulator =
+#ifdef QELO_SIM_PATH
+        QELO_SIM_PATH;
+#else
+        "qelo-projector-sim";
+#endif
+};
+
+[[noreturn]] void usage(const char* why) {
+    std::fprintf(stderr,
+                 "qelo-soak: %s\n"
+                 "usage: qelo-soak [--minutes M | --seconds S] [--idle S] [--hold MS]\n"
+                 "                 [--max-growth-kib K] [--simulator PATH]\n",
+                 why);
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
+            return argv[++i];
+        };
+        auto number = [&]() {
+            const std::string v = value();
+            char* end = nullptr;
+            const double n = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || n < 0) usage(("not a number: " + v).c_str());
+            return n;
+        };
+        if (arg == "--minutes") o.seconds = number() * 60;
+        else if (arg == "--seconds") o.seconds = number();
+        else if (arg == "--idle") o.idleSeconds = number();
+        else if (arg == "--hold") o.holdMs = std::max(1, static_cast<int>(number()));
+        else if (arg == "--max-growth-kib") o.maxGrowthKib = static_cast<long>(number());
+        else if (arg == "--simulator") o.simulator = value();
+        else if (arg == "-h" || arg == "--help") usage("a long run of the panel against the simulator");
+        else usage(("unknown option " + arg).c_str());
+    }
+    return o;
+}
+
+// Resident set size now, in KiB.
+long residentKib() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The kernel's own high-water mark of the resident set, in KiB.
+long highWaterKib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void spinFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool spinUntil(const std::function<bool()>& cond, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!cond()) {
+        if (clock.elapsed() > ms) return false;
+        spinFor(10);
+    }
+    return true;
+}
+
+long counter(const std::string& line, const char* name) {
+    std::smatch m;
+    if (!std::regex_search(line, m, std::regex(std::string(name) + " (\\d+)"))) return -1;
+    return std::stol(m[1]);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const Options o = parse(argc, argv);
+
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QString::fromStdString(o.simulator), {"--quiet", "--reply-delay", "10"});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000) || !sim.canReadLine()) {
+        std::fprintf(stderr, "qelo-soak: the simulator (%s) did not start\n", o.simulator.c_str());
+        return 1;
+    }
+    const std::string first = sim.readLine().trimmed().toStdString();
+    if (first.rfind("PTY ", 0) != 0) {
+        std::fprintf(stderr, "qelo-soak: the simulator said \"%s\"\n", first.c_str());
+        return 1;
+    }
+    const std::string pty = first.substr(4);
+
+    int messages = 0;
+    long samples = 0, peak = 0, warm = 0;
+    {
+        platform::qt::QtSerialPort port(platform::qt::routedPortMap({{1, pty}}));
+        platform::qt::QtWindow window;
+        window.messageBoxHook = [&](const std::string& text, const std::string&) {
+            ++messages;
+            std::fprintf(stderr, "qelo-soak: message box: %s\n", text.c_str());
+        };
+        panel::Form1 form(window, port);
+        form.Form_Load();
+        window.show();
+        if (!port.portOpen()) {
+            std::fprintf(stderr, "qelo-soak: the panel could not open %s\n", pty.c_str());
+            return 1;
+        }
+
+        const long start = residentKib();
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            peak = std::max(peak, residentKib());
+            ++samples;
+        });
+        sampler.start(1000);
+
+        auto button = [&](const char* name) { return window.findChild<QPushButton*>(name); };
+        auto hold = [&](const char* name) {
+            QTest::mousePress(button(name), Qt::LeftButton);
+            spinFor(o.holdMs);
+            QTest::mouseRelease(button(name), Qt::LeftButton);
+            spinFor(100);
+        };
+
+        std::printf("soak on %s: %.0f s of holds (%d ms each), then %.0f s idle\n", pty.c_str(), o.seconds,
+                    o.holdMs, o.idleSeconds);
+        std::fflush(stdout);
+        QElapsedTimer clock;
+        clock.start();
+        long cycles = 0, lastReport = 0;
+        while (clock.elapsed() < o.seconds * 1000) {
+            hold("Command48");  // D.Zoom +: 250 ms; its release sets the arrows to 5 ms
+            hold("Command5");   // cursor up at 5 ms
+            if (++cycles == 1) warm = residentKib();
+            if (clock.elapsed() / 60000 > lastReport) {
+                lastReport = clock.elapsed() / 60000;
+                std::printf("  %ld min: %ld KiB resident\n", lastReport, residentKib());
+                std::fflush(stdout);
+            }
+        }
+        const double busy = clock.elapsed() / 1000.0;
+
+        const double cpuBefore = cpuSeconds();
+        spinFor(static_cast<int>(o.idleSeconds * 1000));
+        const double idleCpu = cpuSeconds() - cpuBefore;
+        const long end = residentKib();
+        peak = std::max(peak, end);
+
+        // Answers to the last frames of a hold may still arrive after its
+        // release and stand in front of the next reply; the reply window
+        // after that one starts clean.
+        int attempts = 0;
+        bool decoded = false;
+        while (!decoded && attempts < 2) {
+            ++attempts;
+            spinUntil([&] { return !window.timer("Timer2").enabled(); }, 3000);
+            QTest::mouseClick(button("Command44"), Qt::LeftButton);
+            decoded = spinUntil([&] { return window.label("Label25").caption() == " Stand by"; }, 1500);
+        }
+        port.setPortOpen(false);
+
+        sim.write("quit\n");
+        sim.closeWriteChannel();
+        if (!sim.waitForFinished(5000)) {
+            sim.terminate();
+            sim.waitForFinished(5000);
+        }
+        const std::string tally = sim.readAllStandardOutput().toStdString();
+        const long frames = counter(tally, "frames received");
+        const long malformed = counter(tally, "malformed frames");
+        const long answers = counter(tally, "answers sent");
+
+        const long growth = end - warm;
+        std::printf("holds:     %ld cycles in %.0f s, %ld frames received by the simulator (%.0f/s), "
+                    "%ld answers sent\n",
+                    cycles, busy, frames, frames / std::max(busy, 1.0), answers);
+        std::printf("malformed: %ld\n", malformed);
+        std::printf("memory:    start %ld KiB, after the first cycle %ld KiB, peak %ld KiB (kernel high-water "
+                    "%ld KiB), end %ld KiB; growth after warm-up %+ld KiB\n",
+                    start, warm, peak, highWaterKib(), end, growth);
+        std::printf("idle:      %.2f s CPU over %.0f s\n", idleCpu, o.idleSeconds);
+        std::printf("status:    %s (attempt %d: \"%s\")\n", decoded ? "decoded" : "NOT decoded", attempts,
+                    window.label("Label25").caption().c_str());
+        std::printf("messages:  %d\n", messages);
+
+        bool ok = true;
+        auto check = [&](bool good, const char* what) {
+            if (!good) std::printf("FAIL: %s\n", what);
+            ok = ok && good;
+        };
+        check(frames > 0 && malformed == 0, "the simulator counted malformed frames (or none at all)");
+        check(messages == 0, "the panel reported failures");
+        check(decoded, "STATUS was not decoded at the end");
+        check(o.maxGrowthKib == 0 || growth <= o.maxGrowthKib, "resident memory kept growing");
+        std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
+        return ok ? 0 : 1;
+    }
+}

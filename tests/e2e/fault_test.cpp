@@ -1,0 +1,522 @@
+// Faults of the line and of the machine, end to end: the real panel, the
+// real serial adapter, pseudo-terminals and the simulated projector. Every
+// case checks the same four things: the panel survives, says what went wrong
+// at most once per thing the operator did, goes quiet afterwards, and works
+// again once the operator picks a port that works.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QSysInfo>
+#include <QTest>
+#include <sys/ioctl.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "panel/form1.h"
+#include "platform/qt/serial_port.h"
+#include "platform/qt/window.h"
+#include "pty.h"
+#include "simulator.h"
+
+namespace qelo::e2e {
+namespace {
+
+constexpr const char* kNowhere = "/dev/qelo-no-such-port";
+
+// Context switches so far: about how often the process went to sleep and
+// was woken. An idle panel wakes for nothing; a leftover 5 ms timer or a
+// notifier that keeps firing shows up here long before it shows up as CPU.
+long wakeUps() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_nvcsw + u.ru_nivcsw;
+}
+
+// Writes to a pty's master from a thread of its own, so that the event loop
+// on this thread keeps reading while the kernel's small buffer fills.
+class Flood {
+public:
+    Flood(int fd, std::string bytes, bool repeat) : fd_(fd), bytes_(std::move(bytes)), repeat_(repeat) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Flood() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool done() const { return done_; }
+    std::size_t written() const { return written_; }
+
+private:
+    void run() {
+        std::size_t at = 0;
+        while (!stop_) {
+            if (at == bytes_.size()) {
+                if (!repeat_) break;
+                at = 0;
+            }
+            const ssize_t n = ::write(fd_, bytes_.data() + at, bytes_.size() - at);
+            if (n > 0) {
+                at += static_cast<std::size_t>(n);
+                written_ += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                break;
+            } else {
+                pollfd p{fd_, POLLOUT, 0};
+                ::poll(&p, 1, 10);
+            }
+        }
+        done_ = true;
+    }
+
+    int fd_;
+    std::string bytes_;
+    bool repeat_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    std::atomic<std::size_t> written_{0};
+    std::thread thread_;
+};
+
+// A pseudo-terminal whose far end the test plays, flooding included; it
+// vanishes from /dev when it is destroyed.
+class FarEnd {
+public:
+    FarEnd() {
+        char name[256] = {};
+        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+        path_ = name;
+        termios t{};
+        tcgetattr(master_, &t);
+        cfmakeraw(&t);
+        tcsetattr(master_, TCSANOW, &t);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~FarEnd() {
+        ::close(master_);
+        ::close(slave_);
+    }
+    FarEnd(const FarEnd&) = delete;
+    FarEnd& operator=(const FarEnd&) = delete;
+
+    const std::string& path() const { return path_; }
+    int master() const { return master_; }
+    int slave() const { return slave_; }
+
+    // What the panel wrote within ms, the event loop running meanwhile.
+    std::string receive(int ms = 1000) const {
+        std::string got;
+        spinUntil([&] {
+            char buf[256];
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+            return !got.empty() && got.back() == '\r';
+        }, ms);
+        return got;
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// A lock file in the form serial programs leave for each other, naming a
+// program that is alive for as long as the lock is held.
+class ForeignLock {
+public:
+    explicit ForeignLock(const std::string& device) {
+        holder_.start("sleep", {"600"});
+        if (!holder_.waitForStarted(5000)) throw std::runtime_error("could not start the lock holder");
+        const std::string base = device.substr(device.find('/', 1) + 1);  // "pts/3"
+        QString name = QString::fromStdString(base).replace('/', '_');
+        path_ = "/var/lock/LCK.." + name;
+        QFile f(path_);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw std::runtime_error("cannot write " + path_.toStdString());
+        f.write(QByteArray::number(holder_.processId()) + "\nsleep\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    }
+    ~ForeignLock() {
+        QFile::remove(path_);
+        holder_.kill();
+        holder_.waitForFinished(2000);
+    }
+
+private:
+    QProcess holder_;
+    QString path_;
+};
+
+// The panel as the program puts it together, with port numbers routed by
+// the test: a route can change while the panel runs, and a hook sees every
+// lookup, which is the moment the adapter is about to open a device.
+class Rig {
+public:
+    Rig() = default;
+    Rig(const Rig&) = delete;
+    Rig& operator=(const Rig&) = delete;
+    ~Rig() {
+        form.reset();
+        window.reset();
+        port.reset();
+    }
+
+    std::map<int, std::string> routes;
+    std::function<void(int)> onLookUp;
+
+    std::unique_ptr<platform::qt::QtSerialPort> port;
+    std::unique_ptr<platform::qt::QtWindow> window;
+    std::unique_ptr<panel::Form1> form;
+    std::vector<std::string> messages;
+
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<Simulator> spare;  // the working port chosen at the end
+    std::unique_ptr<FarEnd> pty;
+    std::unique_ptr<FarEnd> pty2;
+
+    // Starting the program is itself something the operator did.
+    void start() {
+        act([&] {
+            port = std::make_unique<platform::qt::QtSerialPort>([this](int n) {
+                if (onLookUp) onLookUp(n);
+                auto it = routes.find(n);
+                return it == routes.end() ? std::string(kNowhere) : it->second;
+            });
+            window = std::make_unique<platform::qt::QtWindow>();
+            window->messageBoxHook = [this](const std::string& text, const std::string&) {
+                messages.push_back(text);
+            };
+            form = std::make_unique<panel::Form1>(*window, *port);
+            form->Form_Load();
+            window->show();
+        });
+    }
+
+    // One thing the operator does, then a moment for its consequences; no
+    // more than one message may come of it.
+    void act(const std::function<void()>& action, int settleMs = 200) {
+        const std::size_t before = messages.size();
+        action();
+        spinFor(settleMs);
+        EXPECT_LE(messages.size() - before, 1u) << "one action, several messages:" << since(before);
+    }
+    std::string since(std::size_t from) const {
+        std::string all;
+        for (std::size_t i = from; i < messages.size(); ++i) all += "\n  " + messages[i];
+        return all;
+    }
+
+    QPushButton* button(const char* name) { return find<QPushButton>(name); }
+    template <class W>
+    W* find(const char* name) {
+        auto* w = window->findChild<W*>(name);
+        if (!w) throw std::runtime_error(std::string("no control ") + name);
+        return w;
+    }
+    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+    std::string caption(const char* label) { return window->label(label).caption(); }
+    bool shows(const char* label, const std::string& text, int ms = 3000) {
+        return spinUntil([&] { return caption(label) == text; }, ms);
+    }
+
+    // Waits for the reply window to close, then asks for the power status.
+    bool statusReads(const std::string& text) {
+        spinUntil([&] { return !window->timer("Timer2").enabled(); });
+        act([&] { click("Command44"); }, 0);
+        return shows("Label25", text, 1500);
+    }
+
+    // The operator opens the port panel and picks a port.
+    void choosePort(int number) {
+        act([&] { click("Command33"); });
+        act([&] { QTest::mouseClick(find<QRadioButton>(number == 1 ? "Option1" : "Option2"), Qt::LeftButton); });
+    }
+};
+
+#ifdef QELO_SIM_PATH
+std::unique_ptr<Simulator> simulator(QStringList args = {}) {
+    return std::make_unique<Simulator>(QELO_SIM_PATH, args << "--reply-delay" << "5");
+}
+#endif
+
+int countOf(const std::string& haystack, const std::string& needle) {
+    int n = 0;
+    for (auto at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+    return n;
+}
+
+struct Fault {
+    const char* name;
+    // What the operator should read (part of every message), or null when
+    // the fault must pass without a message.
+    const char* complaint;
+    // Sets the fault up, starts the panel (rig.start()) and lets it happen.
+    std::function<void(Rig&)> run;
+    friend void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
+};
+
+// Hangs the simulator up and waits until the panel has noticed.
+void hangUp(Rig& rig) {
+    rig.sim->command("hangup");
+    ASSERT_TRUE(spinUntil([&] { return !rig.port->portOpen(); })) << rig.sim->log();
+}
+
+// Holds a button until the send fails under it, then lets go.
+void holdThroughHangUp(Rig& rig, const char* button, const std::string& frame) {
+    QTest::mousePress(rig.button(button), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return countOf(rig.sim->log(), "rx \"" + frame + "\\r\"") >= 3; }))
+        << rig.sim->log();
+    rig.sim->command("hangup");
+    // The hold ends when a tick's send fails, whether or not the button is up.
+    ASSERT_TRUE(spinUntil([&] { return !rig.messages.empty(); })) << "the failed hold said nothing";
+    EXPECT_EQ(rig.form->RepeatCode, 0);
+    spinFor(300);
+    QTest::mouseRelease(rig.button(button), Qt::LeftButton);
+}
+
+const Fault kFaults[] = {
+    {"HangUpWhileIdle", "the device went away",
+     [](Rig& rig) {
+#ifdef QELO_SIM_PATH
+         rig.sim = simulator();
+         rig.routes[1] = rig.sim->pty();
+         rig.start();
+         ASSERT_TRUE(rig.statusReads(" Stand by"));
+         hangUp(rig);
+         spinFor(300);
+         EXPECT_TRUE(rig.messages.empty()) << "a hang-up with nobody asking was reported:" << rig.since(0);
+         // The next command is what finds the line dead.
+         rig.act([&] { rig.click("Command44"); });
+         rig.act([&] { rig.click("Command44"); });
+         EXPECT_EQ(rig.messages.size(), 2u);
+#endif
+     }},
+    {"HangUpMidReply", "the device went away",
+     [](Rig& rig) {
+#ifdef QELO_SIM_PATH
+         rig.sim = simulator({"--split", "150"});
+         rig.routes[1] = rig.sim->pty();
+         rig.start();
+         rig.act([&] { rig.click("Command46"); }, 0);  // lamp time: five bytes, 150 ms apart
+         ASSERT_TRUE(rig.shows("Label12", " 0 ")) << rig.caption("Label12");
+         hangUp(rig);
+         rig.act([&] { rig.click("Command44"); });
+         EXPECT_EQ(rig.messages.size(), 1u);
+#endif
+     }},
+    {"HangUpMidHoldAt250ms", "the device went away",
+     [](Rig& rig) {
+#ifdef QELO_SIM_PATH
+         rig.sim = simulator();
+         rig.routes[1] = rig.sim->pty();
+         rig.start();
+         rig.act([&] { holdThroughHangUp(rig, "Command1", "C09"); });  // VOL +
+         EXPECT_EQ(rig.messages.size(), 1u);
+#endif
+     }},
+    {"HangUpMidHoldAt5ms", "the device went away",
+     [](Rig& rig) {
+#ifdef QELO_SIM_PATH
+         rig.sim = simulator();
+         rig.routes[1] = rig.sim->pty();
+         rig.start();
+         // Letting go of D.Zoom leaves the arrows repeating every 5 ms.
+         rig.act([&] {
+             QTest::mousePress(rig.button("Command48"), Qt::LeftButton);
+             QTest::mouseRelease(rig.button("Command48"), Qt::LeftButton);
+         });
+         ASSERT_EQ(rig.window->timer("Timer1").interval(), 5);
+         rig.act([&] { holdThroughHangUp(rig, "Command5", "C3C"); });  // up
+         EXPECT_EQ(rig.messages.size(), 1u);
+#endif
+     }},
+    {"PortLockedByAnotherProgram", "locking",
+     [](Rig& rig) {
+         rig.pty = std::make_unique<FarEnd>();
+         rig.routes[1] = rig.pty->path();
+         ForeignLock lock(rig.pty->path());
+         rig.start();
+         EXPECT_FALSE(rig.port->portOpen());
+         EXPECT_EQ(rig.pty->receive(200), "");
+     }},
+    {"PortHeldBySecondSerialPort", "locking",
+     [](Rig& rig) {
+         rig.pty = std::make_unique<FarEnd>();
+         rig.routes[1] = rig.pty->path();
+         QSerialPort other;
+         other.setPortName(QString::fromStdString(rig.pty->path()));
+         ASSERT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
+         rig.start();
+         EXPECT_FALSE(rig.port->portOpen());
+     }},
+    {"PortOpenedExclusively", "busy",
+     [](Rig& rig) {
+         rig.pty = std::make_unique<FarEnd>();
+         // The pty's own open slave is the other program's descriptor.
+         ASSERT_EQ(ioctl(rig.pty->slave(), TIOCEXCL), 0);
+         if (geteuid() == 0) GTEST_SKIP() << "exclusive opens do not hold the superuser back";
+         rig.routes[1] = rig.pty->path();
+         rig.start();
+         EXPECT_FALSE(rig.port->portOpen());
+     }},
+    {"NoSerialPortAtAll", "No such file or directory",
+     [](Rig& rig) {
+         rig.start();
+         EXPECT_FALSE(rig.port->portOpen());
+         ASSERT_EQ(rig.messages.size(), 1u);
+         // A command with no port is a failure of its own, said once.
+         rig.act([&] { rig.click("Command17"); });
+         EXPECT_EQ(rig.messages.size(), 2u);
+         EXPECT_EQ(rig.caption("Label11"), "") << "a command that never left was shown as sent";
+     }},
+    {"DeviceGoneBetweenCloseAndOpen", "No such file or directory",
+     [](Rig& rig) {
+#ifdef QELO_SIM_PATH
+         rig.sim = simulator();
+         rig.pty2 = std::make_unique<FarEnd>();
+         rig.routes = {{1, rig.sim->pty()}, {2, rig.pty2->path()}};
+         rig.start();
+         ASSERT_TRUE(rig.port->portOpen());
+         // COM1 is closed by now; COM2 vanishes before it can be opened.
+         rig.onLookUp = [&rig](int n) {
+             if (n != 2 || !rig.pty2) return;
+             rig.onLookUp = nullptr;
+             rig.pty2.reset();
+         };
+         rig.choosePort(2);
+         ASSERT_EQ(rig.messages.size(), 1u);
+         EXPECT_FALSE(rig.port->portOpen());
+         EXPECT_EQ(rig.port->commPort(), 1);  // the fallback
+         EXPECT_TRUE(rig.window->frame("Frame8").visible()) << "the port panel must stay up to choose again";
+#endif
+     }},
+    {"GarbageAtFullRate", nullptr,
+     [](Rig& rig) {
+#ifdef QELO_SIM_PATH
+         rig.sim = simulator({"--garbage"});
+         rig.routes[1] = rig.sim->pty();
+         rig.start();
+         rig.act([&] {
+             QTest::mousePress(rig.button("Command48"), Qt::LeftButton);
+             QTest::mouseRelease(rig.button("Command48"), Qt::LeftButton);
+         });
+         // Every 5 ms frame is answered with rubbish.
+         rig.act([&] {
+             QTest::mousePress(rig.button("Command5"), Qt::LeftButton);
+             spinFor(1500);
+             QTest::mouseRelease(rig.button("Command5"), Qt::LeftButton);
+         });
+         EXPECT_GE(countOf(rig.sim->log(), "garbage instead of"), 50) << "the line was not busy";
+         EXPECT_EQ(rig.sim->log().find("malformed"), std::string::npos) << "frames broke under load";
+#endif
+     }},
+    {"FloodWithoutPause", nullptr,
+     [](Rig& rig) {
+         rig.pty = std::make_unique<FarEnd>();
+         rig.routes[1] = rig.pty->path();
+         rig.start();
+         std::mt19937 random(7);
+         std::string rubbish(256 * 1024, '\0');
+         for (auto& c : rubbish) c = static_cast<char>(random());
+         // Our end of the pty is non-blocking: the flood runs as fast as the
+         // panel reads.
+         Flood flood(rig.pty->master(), rubbish, true);
+         QElapsedTimer clock;
+         clock.start();
+         // The panel keeps serving its own timers while it is flooded.
+         rig.act([&] { rig.click("Command44"); }, 0);
+         EXPECT_TRUE(spinUntil([&] { return !rig.window->timer("Timer2").enabled(); }, 5000))
+             << "the reply time-out never ran during the flood";
+         spinFor(std::max<qint64>(0, 1500 - clock.elapsed()));
+         flood.stop();
+         EXPECT_GT(flood.written(), 64u * 1024) << "the flood was a trickle";
+         EXPECT_LE(rig.form->RecvData.size(), panel::Form1::kRecvLimit);
+     }},
+    {"ReplyThatNeverEnds", nullptr,
+     [](Rig& rig) {
+         rig.pty = std::make_unique<FarEnd>();
+         rig.routes[1] = rig.pty->path();
+         rig.start();
+         rig.act([&] { rig.click("Command44"); }, 0);
+         ASSERT_EQ(rig.pty->receive(), "CR0\r");
+         Flood reply(rig.pty->master(), std::string(64 * 1024, '8'), false);
+         ASSERT_TRUE(spinUntil([&] { return reply.done(); }, 10000)) << "the panel stopped reading";
+         spinFor(300);
+         EXPECT_EQ(reply.written(), 64u * 1024);
+         EXPECT_LE(rig.form->RecvData.size(), panel::Form1::kRecvLimit);
+     }},
+};
+
+class FaultEndToEnd : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(FaultEndToEnd, PanelSurvivesSaysSoOnceGoesQuietAndRecovers) {
+#ifndef QELO_SIM_PATH
+    GTEST_SKIP() << "the simulator is not built";
+#else
+    const Fault& fault = GetParam();
+    Rig rig;
+    fault.run(rig);
+    if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+
+    // Said clearly: the device and what happened to it, or nothing at all.
+    if (fault.complaint) {
+        ASSERT_FALSE(rig.messages.empty()) << "the operator was never told";
+        EXPECT_NE(rig.messages.front().find(fault.complaint), std::string::npos) << rig.messages.front();
+        for (const auto& m : rig.messages) EXPECT_EQ(m.rfind("/dev/", 0), 0u) << "which port? " << m;
+    } else {
+        EXPECT_TRUE(rig.messages.empty()) << rig.since(0);
+    }
+
+    // Quiet afterwards: once the display has cleared, nothing runs.
+    spinUntil([&] { return !rig.window->timer("Timer4").enabled(); }, 2000);
+    EXPECT_FALSE(rig.window->timer("Timer1").enabled()) << "a repeat outlived its hold";
+    EXPECT_FALSE(rig.window->timer("Timer2").enabled());
+    const double cpu = cpuMs();
+    const long woken = wakeUps();
+    spinFor(1000);
+    const double idleCpu = cpuMs() - cpu;
+    const long idleWakeUps = wakeUps() - woken;
+    std::printf("idle for 1 s after the fault: %.1f ms CPU, %ld wake-ups, %zu message(s)\n", idleCpu,
+                idleWakeUps, rig.messages.size());
+    EXPECT_LT(idleCpu, 100.0) << "busy while idle";
+    EXPECT_LT(idleWakeUps, 100) << "woken over and over while idle";
+    const std::size_t said = rig.messages.size();
+
+    // Recovery: the operator picks the other port, which now leads to a
+    // projector that answers.
+    rig.spare = simulator();
+    const int other = rig.window->radio("Option1").value() ? 2 : 1;
+    rig.routes[other] = rig.spare->pty();
+    rig.choosePort(other);
+    EXPECT_EQ(rig.messages.size(), said) << rig.since(said);
+    ASSERT_TRUE(rig.port->portOpen()) << "the working port was not opened";
+    EXPECT_EQ(rig.port->device(), rig.spare->pty());
+    EXPECT_FALSE(rig.window->frame("Frame8").visible());
+    // Bytes that came unasked before the switch may stand in front of the
+    // first reply; the reply window that follows clears them.
+    const bool first = rig.statusReads(" Stand by");
+    if (!first) std::printf("first status after recovery read \"%s\"\n", rig.caption("Label25").c_str());
+    EXPECT_TRUE(first || rig.statusReads(" Stand by"))
+        << "status line: \"" << rig.caption("Label25") << "\"\n" << rig.spare->log();
+    EXPECT_EQ(rig.messages.size(), said) << rig.since(said);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultEndToEnd, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qelo::e2e
