@@ -12,6 +12,11 @@ void Form1::Hyouji(const std::string& data, std::uint8_t direction) {
 
     const std::string rendered = link::render(data);
     if (direction == 1) {
+        // What arrived while no reply window was open (acknowledgements of a
+        // released hold, talk nobody asked for) is no part of this reply and
+        // would be decoded in front of it. What arrived inside a window still
+        // open stays, as it always has.
+        if (!timer2_.enabled()) RecvData.clear();
         label11_.setCaption(rendered);
         timer2_.setEnabled(true);
         WaitReply = 1;

@@ -112,6 +112,17 @@ TEST_F(SendTest, CharactersBeforeTheTimeoutStayInFrontOfTheNextReply) {
     EXPECT_EQ(status(), "");  // the decoder sees the older characters first
 }
 
+TEST_F(SendTest, WhatArrivedOutsideAReplyWindowIsNotReadAsTheNextReply) {
+    window.b("Command1").press();
+    window.b("Command1").release();
+    port.receive("\x06\r");  // the hold's acknowledgement, after the release
+    clock.advance(3000);
+    click("Command46");  // L-TIME
+    port.receive("1234\r");
+    EXPECT_EQ(status(), " 1 2 3 4 Hour");
+    EXPECT_EQ(rxd(), " 1 2 3 4 CR ");
+}
+
 TEST_F(SendTest, EventsOtherThanReceiveChangeNothing) {
     click("Command44");
     port.raise(3);
