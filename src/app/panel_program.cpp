@@ -1,6 +1,12 @@
 #include "app/panel_program.h"
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "platform/qt/accessibility.h"
 #include "platform/qt/setup.h"
@@ -8,6 +14,14 @@
 namespace qelo::app {
 
 namespace {
+int terminationPipe[2] = {-1, -1};
+
+void onTermination(int) {
+    const char byte = 1;
+    // Nothing more may happen in a signal handler; the event loop does the rest.
+    [[maybe_unused]] const auto written = ::write(terminationPipe[1], &byte, 1);
+}
+
 std::string describe(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
@@ -22,6 +36,23 @@ std::string describe(const std::exception_ptr& failure) {
 PanelApplication::PanelApplication(int& argc, char** argv) : QApplication(argc, argv) {
     platform::qt::setupStyle(*this);
     platform::qt::installFonts();
+    quitOnTermination();
+}
+
+void PanelApplication::quitOnTermination() {
+    if (terminationPipe[0] < 0 && ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] {
+        char byte;
+        while (::read(terminationPipe[0], &byte, 1) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTermination;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 bool PanelApplication::notify(QObject* receiver, QEvent* event) {

@@ -20,6 +20,11 @@ public:
     PanelApplication(int& argc, char** argv);
     std::function<void(const std::exception_ptr&)> reporter;
     bool notify(QObject* receiver, QEvent* event) override;
+
+private:
+    // A logout or a kill asks politely: leave the event loop so that the port
+    // is closed and its lock released, as when the window is closed.
+    void quitOnTermination();
 };
 
 class PanelProgram {
