@@ -1,0 +1,44 @@
+// The receive path as the program runs it: the same growing RecvData, but
+// the traffic and status lines are the real Qt labels, so the cost of
+// handing the rendered text to the widgets is in the figure too.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+
+#include "panel/form1.h"
+#include "platform/qt/window.h"
+#include "support/fakes.h"
+
+namespace {
+
+void ReceiveEventQtLabels(benchmark::State& state) {
+    using namespace qelo;
+    fakes::FakeClock clock;
+    fakes::FakeSerialPort port{clock};
+    platform::qt::QtWindow window;
+    panel::Form1 form{window, port};
+    form.Form_Load();
+    window.show();
+    form.SendData = "CR0\r";  // decoding runs on every event
+    const auto length = static_cast<std::size_t>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        form.RecvData.assign(length - 1, '0');
+        state.ResumeTiming();
+        port.receive("0");
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(ReceiveEventQtLabels)->Arg(1)->Arg(100)->Arg(1000)->Arg(32767)->Complexity();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
