@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
     panel.start();
     log.placeBeside(panel.window);
     log.show();
-    const int status = app.exec();
+    const int status = app.run();
 
     simulator.disconnect();
     stop(simulator);

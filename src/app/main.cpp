@@ -5,5 +5,5 @@ int main(int argc, char** argv) {
     qelo::app::PanelApplication app(argc, argv);
     qelo::app::PanelProgram panel(app, qelo::platform::qt::defaultPortMap());
     panel.start();
-    return app.exec();
+    return app.run();
 }

@@ -42,11 +42,13 @@ PanelApplication::PanelApplication(int& argc, char** argv) : QApplication(argc, 
 void PanelApplication::quitOnTermination() {
     if (terminationPipe[0] < 0 && ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [] {
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
         char byte;
         while (::read(terminationPipe[0], &byte, 1) > 0) {
         }
-        QCoreApplication::quit();
+        terminating_ = true;
+        // exit(), not quit(): a message box left open must not refuse it.
+        QCoreApplication::exit(0);
     });
     struct sigaction action {};
     action.sa_handler = onTermination;
@@ -54,6 +56,8 @@ void PanelApplication::quitOnTermination() {
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
+
+int PanelApplication::run() { return terminating_ ? 0 : exec(); }
 
 bool PanelApplication::notify(QObject* receiver, QEvent* event) {
     try {

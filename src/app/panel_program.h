@@ -21,7 +21,12 @@ public:
     std::function<void(const std::exception_ptr&)> reporter;
     bool notify(QObject* receiver, QEvent* event) override;
 
+    // exec(), unless a termination signal came while the start-up still ran
+    // (a start-up message box, say): exec() would forget that request.
+    int run();
+
 private:
+    bool terminating_ = false;
     // A logout or a kill asks politely: leave the event loop so that the port
     // is closed and its lock released, as when the window is closed.
     void quitOnTermination();

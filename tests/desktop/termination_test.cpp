@@ -6,6 +6,8 @@
 #include <QProcess>
 
 #include <csignal>
+#include <ostream>
+#include <string>
 
 namespace qelo::test {
 namespace {
@@ -14,6 +16,8 @@ struct Case {
     const char* program;
     int signal;
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.program << " signal " << c.signal; }
 
 class Termination : public ::testing::TestWithParam<Case> {};
 
