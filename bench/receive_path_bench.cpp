@@ -2,8 +2,7 @@
 // and decodes all of RecvData again, so this must stay linear in its length.
 #include <benchmark/benchmark.h>
 
-#include "panel/form1.h"
-#include "support/fakes.h"
+#include "receive_events.h"
 
 namespace {
 
@@ -14,16 +13,7 @@ void ReceiveEvent(benchmark::State& state) {
     fakes::FakeSerialPort port{clock};
     panel::Form1 form{window, port};
     form.Form_Load();
-    form.SendData = "CR0\r";  // decoding runs on every event
-    const auto length = static_cast<std::size_t>(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        form.RecvData.assign(length - 1, '0');
-        state.ResumeTiming();
-        port.receive("0");
-        benchmark::DoNotOptimize(window.labels["Label12"]);
-    }
-    state.SetComplexityN(state.range(0));
+    bench::receiveEvents(state, port, form);
 }
 BENCHMARK(ReceiveEvent)->Arg(1)->Arg(100)->Arg(1000)->Arg(32767)->Complexity();
 

@@ -5,9 +5,8 @@
 
 #include <QApplication>
 
-#include "panel/form1.h"
 #include "platform/qt/window.h"
-#include "support/fakes.h"
+#include "receive_events.h"
 
 namespace {
 
@@ -19,15 +18,7 @@ void ReceiveEventQtLabels(benchmark::State& state) {
     panel::Form1 form{window, port};
     form.Form_Load();
     window.show();
-    form.SendData = "CR0\r";  // decoding runs on every event
-    const auto length = static_cast<std::size_t>(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        form.RecvData.assign(length - 1, '0');
-        state.ResumeTiming();
-        port.receive("0");
-    }
-    state.SetComplexityN(state.range(0));
+    bench::receiveEvents(state, port, form);
 }
 BENCHMARK(ReceiveEventQtLabels)->Arg(1)->Arg(100)->Arg(1000)->Arg(32767)->Complexity();
 

@@ -7,27 +7,13 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "app/panel_program.h"
+#include "harness/far_end.h"
 #include "harness/stats.h"
 
 namespace {
-
-long residentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            long kb = 0;
-            status >> kb;
-            return kb;
-        }
-        status.ignore(1 << 12, '\n');
-    }
-    return 0;
-}
 
 class FirstPaint final : public QObject {
 public:
@@ -38,7 +24,7 @@ public:
             QTimer::singleShot(0, [] {
                 std::printf("shown %lld\n", static_cast<long long>(qelo::bench::nowNs()));
                 QTimer::singleShot(500, [] {
-                    std::printf("rss %ld\n", residentKb());
+                    std::printf("rss %ld\n", qelo::bench::residentKb());
                     std::fflush(stdout);
                     QCoreApplication::quit();
                 });
@@ -67,5 +53,5 @@ int main(int argc, char** argv) {
     FirstPaint firstPaint;
     panel.window.installEventFilter(&firstPaint);
     panel.start();
-    return application.exec();
+    return application.run();
 }
