@@ -54,7 +54,13 @@ void PanelApplication::quitOnTermination() {
     action.sa_handler = onTermination;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        // Started under nohup or in the background, a signal is ignored on
+        // purpose; keep it so.
+        struct sigaction inherited {};
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 int PanelApplication::run() { return terminating_ ? 0 : exec(); }

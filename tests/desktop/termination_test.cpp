@@ -26,9 +26,15 @@ TEST_P(Termination, EndsNormallyWhenAsked) {
     if (!QFileInfo(path).isExecutable()) GTEST_SKIP() << "not built: " << path.toStdString();
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
+    // As from a terminal: whatever ignores signals around this test must not
+    // be inherited.
+    p.setChildProcessModifier([] {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
+    });
     p.start(path, {});
     ASSERT_TRUE(p.waitForStarted(10000));
-    // Up and in its event loop; a signal that lands earlier is just as welcome.
+    // Time to set up its handlers and reach its event loop.
     p.waitForFinished(1500);
     ASSERT_EQ(p.state(), QProcess::Running) << p.readAll().toStdString();
     ::kill(static_cast<pid_t>(p.processId()), GetParam().signal);
@@ -48,6 +54,23 @@ INSTANTIATE_TEST_SUITE_P(Programs, Termination,
                                  if (c == '-') c = '_';
                              return name + "_" + std::to_string(info.param.signal);
                          });
+
+// Under nohup a hang-up must leave the panel running.
+TEST(Termination, AnIgnoredHangUpStaysIgnored) {
+    const QString path = QStringLiteral(QELO_BUILD_DIR "/src/app/qelo-panel");
+    if (!QFileInfo(path).isExecutable()) GTEST_SKIP() << "not built: " << path.toStdString();
+    QProcess p;
+    p.setChildProcessModifier([] { std::signal(SIGHUP, SIG_IGN); });
+    p.start(path, {});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    p.waitForFinished(1500);
+    ASSERT_EQ(p.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(p.processId()), SIGHUP);
+    EXPECT_FALSE(p.waitForFinished(1000)) << "ended on an ignored hang-up";
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+}
 
 }  // namespace
 }  // namespace qelo::test
