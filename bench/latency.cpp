@@ -3,6 +3,7 @@
 // pseudo-terminal: it stamps a frame the moment it can be read and writes
 // an answer at a known instant, with nothing but the kernel in between.
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,6 +35,25 @@ struct Latencies {
     }
 };
 
+// Runs of samples, each after an idle pause; a sample that returns nothing
+// was lost.
+template <class Sample>
+Latencies sampleRuns(const Options& o, unsigned seed, Sample sample) {
+    std::mt19937 random(seed);
+    Latencies l;
+    runFor(100);
+    for (int run = 0; run < o.runs; ++run) {
+        std::vector<double> samples;
+        for (int i = 0; i < o.samples; ++i) {
+            idleBetween(random);
+            if (const std::optional<double> ms = sample()) samples.push_back(*ms);
+            else ++l.lost;
+        }
+        l.add(samples);
+    }
+    return l;
+}
+
 void describe(Report& r, const char* item, const char* title, const char* what, const Options& o,
               const Latencies& l, double medianGoal, double p99Goal, const std::string& how) {
     const double med = median(l.median), p99 = median(l.p99);
@@ -55,26 +75,15 @@ void describe(Report& r, const char* item, const char* title, const char* what, 
 void measureClickToWire(const Options& o, Report& r) {
     FarEnd line;
     BenchPanel panel(line.path());
-    std::mt19937 random(6);
-    Latencies l;
-    runFor(100);
-    for (int run = 0; run < o.runs; ++run) {
-        std::vector<double> samples;
-        for (int i = 0; i < o.samples; ++i) {
-            idleBetween(random);
-            const std::size_t before = line.frameCount();
-            // DISPLAY CLEAR: a one-shot button; the click is raised by the release.
-            panel.press("Command3");
-            const std::int64_t clicked = nowNs();
-            panel.release("Command3");
-            if (!runUntil([&] { return line.frameCount() > before; }, 1000)) {
-                ++l.lost;
-                continue;
-            }
-            samples.push_back(nsToMs(line.framesFrom(before).front().ns - clicked));
-        }
-        l.add(samples);
-    }
+    const Latencies l = sampleRuns(o, 6, [&]() -> std::optional<double> {
+        const std::size_t before = line.frameCount();
+        // DISPLAY CLEAR: a one-shot button; the click is raised by the release.
+        panel.press("Command3");
+        const std::int64_t clicked = nowNs();
+        panel.release("Command3");
+        if (!runUntil([&] { return line.frameCount() > before; }, 1000)) return std::nullopt;
+        return nsToMs(line.framesFrom(before).front().ns - clicked);
+    });
     describe(r, "2", "Click-to-wire latency", "click to frame readable at the far end", o, l, 1, 3,
              "From the mouse release that makes the click (sent to the button as Qt delivers it) to the "
              "moment the whole frame is readable at the other end of the pseudo-terminal, stamped by a thread "
@@ -88,37 +97,24 @@ void measureReplyToScreen(const Options& o, Report& r) {
         return std::nullopt;
     });
     BenchPanel panel(line.path());
-    std::mt19937 random(7);
-    Latencies l;
-    runFor(100);
-    for (int run = 0; run < o.runs; ++run) {
-        std::vector<double> samples;
-        for (int i = 0; i < o.samples; ++i) {
-            idleBetween(random);
-            const std::size_t answered = line.answerTimes().size();
-            panel.click("Command44");  // STATUS
-            const bool done = runUntil(
-                [&] {
-                    const auto times = line.answerTimes();
-                    if (times.size() <= answered) return false;
-                    const auto& sets = panel.status().sets;
-                    return !sets.empty() && sets.back().ns >= times[answered];
-                },
-                1000);
-            if (!done) {
-                ++l.lost;
-                continue;
-            }
-            const std::int64_t written = line.answerTimes()[answered];
-            // The first status text set after the reply's last byte was written.
-            for (const auto& s : panel.status().sets)
-                if (s.ns >= written) {
-                    samples.push_back(nsToMs(s.ns - written));
-                    break;
-                }
-        }
-        l.add(samples);
-    }
+    const Latencies l = sampleRuns(o, 7, [&]() -> std::optional<double> {
+        const std::size_t answered = line.answerTimes().size();
+        panel.click("Command44");  // STATUS
+        const bool done = runUntil(
+            [&] {
+                const auto times = line.answerTimes();
+                if (times.size() <= answered) return false;
+                const auto& sets = panel.status().sets;
+                return !sets.empty() && sets.back().ns >= times[answered];
+            },
+            1000);
+        if (!done) return std::nullopt;
+        const std::int64_t written = line.answerTimes()[answered];
+        // The first status text set after the reply's last byte was written.
+        for (const auto& s : panel.status().sets)
+            if (s.ns >= written) return nsToMs(s.ns - written);
+        return std::nullopt;
+    });
     describe(r, "3", "Reply-to-screen latency", "reply's last byte to decoded status text set", o, l, 2, 5,
              "The far end answers STATUS (CR0) with \"00\" CR 2 ms after the query, in one write, and stamps "
              "the moment the write has returned (the last byte is then readable by the panel). The end is the "
