@@ -34,11 +34,12 @@ constexpr Qt::WindowFlags kFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::Wi
 // Until the platform reports its frame: a title bar of 22 pixels and
 // borders of 3, as the layout was designed with.
 constexpr QMargins kAssumedFrame{3, 22, 3, 3};
-// The heights the panel sets were chosen for a frame at least this tall:
-// where the platform draws less (no window manager, headless), the client
-// area still gets no more than that frame would leave, so the compact
-// window hides the data area everywhere.
-constexpr int kLeastFrameHeight = 25;
+// The heights the panel sets were chosen for the design's frame: 330 twips
+// above the client area and 45 below. The client area is what that frame
+// leaves, whatever the window manager really draws, so that the same part
+// of the panel is in view on every desktop (a 37-pixel title bar taken out
+// of 5200 twips would cut END and the port panel off).
+constexpr int kDesignFrameHeight = 25;
 
 int px(int twips) { return qRound(twips / double(kTwipsPerPixel)); }
 
@@ -244,8 +245,7 @@ double QtWindow::width() const {
 
 double QtWindow::height() const {
     if (height_) return *height_;
-    const QMargins m = frameMargins();
-    return (QWidget::height() + m.top() + m.bottom()) * double(kTwipsPerPixel);
+    return (QWidget::height() + kDesignFrameHeight) * double(kTwipsPerPixel);
 }
 
 void QtWindow::setLeft(double twips) { move(qRound(twips / kTwipsPerPixel), pos().y()); }
@@ -259,13 +259,8 @@ void QtWindow::setHeight(double twips) {
 
 void QtWindow::applyHeight() {
     const layout::Form& form = layout::form();
-    const QMargins m = frameMargins();
-    appliedMargins_ = m;
     int client = px(form.clientHeight);
-    if (height_) {
-        const int frame = std::max(m.top() + m.bottom(), kLeastFrameHeight);
-        client = std::max(1, qRound(*height_ / kTwipsPerPixel) - frame);
-    }
+    if (height_) client = std::max(1, qRound(*height_ / kTwipsPerPixel) - kDesignFrameHeight);
     setFixedSize(px(form.clientWidth), client);
 }
 
@@ -349,24 +344,7 @@ bool QtWindow::event(QEvent* event) {
     default:
         break;
     }
-    const bool handled = QWidget::event(event);
-    switch (event->type()) {
-    case QEvent::Show:
-        // A window manager reports its frame a little after the window maps.
-        QMetaObject::invokeMethod(
-            this, [this] { if (frameMargins() != appliedMargins_) applyHeight(); }, Qt::QueuedConnection);
-        [[fallthrough]];
-    case QEvent::Move:
-    case QEvent::Resize:
-    case QEvent::WinIdChange:
-    case QEvent::WindowActivate:
-        // The frame is known only once the platform has drawn it.
-        if (frameMargins() != appliedMargins_) applyHeight();
-        break;
-    default:
-        break;
-    }
-    return handled;
+    return QWidget::event(event);
 }
 
 void QtWindow::paintEvent(QPaintEvent*) {

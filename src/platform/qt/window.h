@@ -35,9 +35,9 @@ public:
     double height() const override;
     void setLeft(double twips) override;
     void setTop(double twips) override;
-    // Outer height: the client area gets what is left after the title bar
-    // and borders that the platform really draws (or, where it draws less
-    // than a usual frame, after a usual frame's 25 pixels).
+    // Outer height as the design counts it: the client area gets what is
+    // left after the design's 25-pixel frame, whatever frame the window
+    // manager draws.
     void setHeight(double twips) override;
 
     void onKeyDown(std::function<void(int key, int shift)> handler) override;
@@ -78,7 +78,6 @@ private:
     std::map<std::string, std::unique_ptr<QtTimer>> timers_;
     std::function<void(int, int)> keyDown_;
     std::optional<double> height_;
-    QMargins appliedMargins_;
     // The key press last previewed and the widget it has reached, so that
     // its propagation to the parents is not previewed again.
     const QEvent* lastKey_ = nullptr;
