@@ -2,12 +2,12 @@
 // Form1: the one window of the panel. The form-level variables live here and
 // the member functions are the window's event handlers, named as the window
 // names them. Definitions live with their subsystem:
-//   link/traffic.cpp        send path, receive path, reply time-out, clearing
-//   link/port_lifecycle.cpp start-up, port and speed switches, END
-//   panel/one_shot.cpp      the one-shot command buttons
-//   panel/repeat.cpp        the press-and-hold buttons and their repeat
-//   panel/window_modes.cpp  Ctrl+H, the data-area toggle, the port panel
-//   panel/form1.cpp         event binding and the failure reporter
+//   panel/traffic.cpp        send path, receive path, reply time-out, clearing
+//   panel/port_lifecycle.cpp start-up, port and speed switches, END
+//   panel/one_shot.cpp       the one-shot command buttons
+//   panel/repeat.cpp         the press-and-hold buttons and their repeat
+//   panel/window_modes.cpp   Ctrl+H, the data-area toggle, the port panel
+//   panel/form1.cpp          event binding and the failure reporter
 
 #include <cstdint>
 #include <functional>
