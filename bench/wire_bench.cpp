@@ -23,6 +23,7 @@
 #include <sched.h>
 
 #include "harness/bench_panel.h"
+#include "harness/command_line.h"
 #include "harness/far_end.h"
 #include "harness/items.h"
 #include "harness/stats.h"
@@ -109,44 +110,43 @@ void measureMachineNoise(const char* when, Report& r) {
 
 }  // namespace qelo::bench
 
-namespace {
-
-QString valueOf(const QStringList& args, const QString& name, const QString& fallback) {
-    const int i = args.indexOf(name);
-    return i >= 0 && i + 1 < args.size() ? args[i + 1] : fallback;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     using namespace qelo::bench;
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.contains("-h") || args.contains("--help")) {
-        std::printf("usage: qelo_wire_bench --simulator PATH --probe PATH [--panel PATH] [--receive-bench PATH]...\n"
-                    "         [--out FILE] [--analysis FILE] [--runs N] [--hold-ms MS] [--flood-seconds S]\n"
-                    "         [--flood-runs N] [--samples N] [--only 1,2,...] [--no-control] [--command TEXT]\n"
-                    "Items 1 to 3 run a second time at real-time priority where that is permitted\n"
-                    "(--no-control: not).\n");
-        return 0;
-    }
+    CommandLine line("The timing harness: pacing, latencies, floods, start-up and the receive path, each figure\n"
+                     "beside its goal. Items 1 to 3 run a second time at real-time priority where that is\n"
+                     "permitted (--no-control: not).");
+    line.option("simulator", "The simulator program.", "PATH");
+    line.option("probe", "The start-up probe.", "PATH");
+    line.option("panel", "The panel program.", "PATH");
+    line.option("receive-bench", "A receive-path benchmark program (may be given again).", "PATH");
+    line.option("out", "Where the results go (default RESULTS.md).", "FILE");
+    line.option("analysis", "Notes appended to the results.", "FILE");
+    line.option("runs", "Each figure is measured N times (default 5).", "N");
+    line.option("hold-ms", "Length of each hold (default 2025).", "MS");
+    line.option("flood-seconds", "Length of each flood (default 60).", "S");
+    line.option("flood-runs", "Floods to run (default 1).", "N");
+    line.option("samples", "Clicks per latency run (default 100).", "N");
+    line.option("only", "Items to run, e.g. 1,3 (default all).", "LIST");
+    line.option("no-control", "No second pass at real-time priority.");
+    line.option("command", "How the harness was started, for the record.", "TEXT");
+    line.parse(app.arguments());
     Options o;
-    o.runs = valueOf(args, "--runs", "5").toInt();
-    o.holdMs = valueOf(args, "--hold-ms", "2025").toInt();
-    o.floodSeconds = valueOf(args, "--flood-seconds", "60").toInt();
-    o.floodRuns = valueOf(args, "--flood-runs", "1").toInt();
-    o.samples = valueOf(args, "--samples", "100").toInt();
-    o.simulator = valueOf(args, "--simulator", "");
-    o.panel = valueOf(args, "--panel", "");
-    o.probe = valueOf(args, "--probe", "");
-    o.out = valueOf(args, "--out", "RESULTS.md");
-    o.analysis = valueOf(args, "--analysis", "");
-    o.command = valueOf(args, "--command", args.join(' '));
-    o.only = valueOf(args, "--only", "");
-    o.control = !args.contains("--no-control");
-    for (int i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == "--receive-bench") o.receiveBenches << args[i + 1];
+    o.runs = line.whole("runs", o.runs, 1);
+    o.holdMs = line.whole("hold-ms", o.holdMs, 1);
+    o.floodSeconds = line.whole("flood-seconds", o.floodSeconds, 1);
+    o.floodRuns = line.whole("flood-runs", o.floodRuns, 1);
+    o.samples = line.whole("samples", o.samples, 1);
+    o.simulator = line.text("simulator");
+    o.panel = line.text("panel");
+    o.probe = line.text("probe");
+    o.out = line.text("out", o.out);
+    o.analysis = line.text("analysis");
+    o.command = line.text("command", app.arguments().join(' '));
+    o.only = line.text("only");
+    o.control = !line.isSet("no-control");
+    o.receiveBenches = line.texts("receive-bench");
 
     auto wanted = [&](int item) { return o.only.isEmpty() || o.only.split(',').contains(QString::number(item)); };
     const QDateTime began = QDateTime::currentDateTime();

@@ -9,13 +9,17 @@
 
 namespace qelo::bench {
 
+// printf into a string of whatever length the text needs.
 inline std::string fmt(const char* format, ...) {
-    va_list args;
+    va_list args, again;
     va_start(args, format);
-    char buf[1024];
-    std::vsnprintf(buf, sizeof buf, format, args);
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    return buf;
+    std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, again);
+    va_end(again);
+    return out;
 }
 
 struct Figure {

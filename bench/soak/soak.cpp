@@ -6,7 +6,7 @@
 //
 // Exit status: 0 when the simulator counted no malformed frame, no message
 // box came up, STATUS was decoded at the end and memory grew by no more than
-// --max-growth-kib; 1 otherwise; 2 for a bad command line.
+// --max-growth-kib; 1 otherwise, and for a bad command line.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "harness/command_line.h"
 #include "panel/form1.h"
 #include "platform/qt/serial_port.h"
 #include "platform/qt/window.h"
@@ -48,39 +49,21 @@ struct Options {
 #endif
 };
 
-[[noreturn]] void usage(const char* why) {
-    std::fprintf(stderr,
-                 "qelo-soak: %s\n"
-                 "usage: qelo-soak [--minutes M | --seconds S] [--idle S] [--hold MS]\n"
-                 "                 [--max-growth-kib K] [--simulator PATH]\n",
-                 why);
-    std::exit(2);
-}
-
-Options parse(int argc, char** argv) {
+Options parse(const QStringList& arguments) {
+    bench::CommandLine line("A long run of the panel against the simulated projector.");
+    line.option("minutes", "Holds for M minutes (default 10).", "M");
+    line.option("seconds", "Holds for S seconds.", "S");
+    line.option("idle", "Then idle for S seconds (default 30).", "S");
+    line.option("hold", "Each hold lasts MS milliseconds (default 5000).", "MS");
+    line.option("max-growth-kib", "Fail when memory grows by more (default 4096; 0: report only).", "K");
+    line.option("simulator", "The simulator program.", "PATH");
+    line.parse(arguments);
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
-            return argv[++i];
-        };
-        auto number = [&]() {
-            const std::string v = value();
-            char* end = nullptr;
-            const double n = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || n < 0) usage(("not a number: " + v).c_str());
-            return n;
-        };
-        if (arg == "--minutes") o.seconds = number() * 60;
-        else if (arg == "--seconds") o.seconds = number();
-        else if (arg == "--idle") o.idleSeconds = number();
-        else if (arg == "--hold") o.holdMs = std::max(1, static_cast<int>(number()));
-        else if (arg == "--max-growth-kib") o.maxGrowthKib = static_cast<long>(number());
-        else if (arg == "--simulator") o.simulator = value();
-        else if (arg == "-h" || arg == "--help") usage("a long run of the panel against the simulator");
-        else usage(("unknown option " + arg).c_str());
-    }
+    o.seconds = line.isSet("seconds") ? line.number("seconds", o.seconds) : line.number("minutes", o.seconds / 60) * 60;
+    o.idleSeconds = line.number("idle", o.idleSeconds);
+    o.holdMs = line.whole("hold", o.holdMs, 1);
+    o.maxGrowthKib = line.whole("max-growth-kib", static_cast<int>(o.maxGrowthKib));
+    o.simulator = line.text("simulator", QString::fromStdString(o.simulator)).toStdString();
     return o;
 }
 
@@ -133,7 +116,7 @@ long counter(const std::string& line, const char* name) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const Options o = parse(argc, argv);
+    const Options o = parse(app.arguments());
 
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
