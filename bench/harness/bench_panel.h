@@ -31,6 +31,10 @@ public:
         inner_.setCaption(text);
         if (!text.empty()) sets.push_back({nowNs(), text});
     }
+    void appendCaption(std::string_view text) override {
+        inner_.appendCaption(text);
+        if (!text.empty()) sets.push_back({nowNs(), inner_.caption()});
+    }
     std::string caption() const override { return inner_.caption(); }
 
     struct Set {

@@ -74,6 +74,16 @@ void FarEnd::pour(std::string bytes) {
     wake();
 }
 
+void FarEnd::trickle(const std::string& bytes, int intervalUs) {
+    {
+        std::lock_guard lock(mutex_);
+        const std::int64_t t0 = std::max(nowNs(), scheduled_.empty() ? 0 : scheduled_.back().first);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            scheduled_.emplace_back(t0 + static_cast<std::int64_t>(i) * intervalUs * 1000, bytes.substr(i, 1));
+    }
+    wake();
+}
+
 bool FarEnd::drained() const {
     std::lock_guard lock(mutex_);
     return out_.empty() && scheduled_.empty();

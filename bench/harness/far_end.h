@@ -48,6 +48,8 @@ public:
 
     // Queued for the panel, written as fast as the line takes it.
     void pour(std::string bytes);
+    // Written one byte every intervalUs, as a UART hands bytes over.
+    void trickle(const std::string& bytes, int intervalUs);
     bool drained() const;
 
     std::size_t frameCount() const;

@@ -148,6 +148,19 @@ std::string render(std::string_view data) {
     return out;
 }
 
+void RenderedText::clear() {
+    text_.clear();
+    rendered_.assign(1, ' ');
+    ++generation_;
+}
+
+void RenderedText::append(std::string_view more, std::size_t limit) {
+    if (text_.size() >= limit) return;
+    more = more.substr(0, limit - text_.size());
+    text_.append(more);
+    for (char c : more) appendToken(rendered_, static_cast<unsigned char>(c));
+}
+
 std::span<const Query> queries() { return kQueries; }
 
 const Query* findQuery(std::string_view code) {

@@ -4,6 +4,7 @@
 // status queries. Pure data and functions.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,6 +33,32 @@ const CatalogueEntry* findCode(std::string_view code);
 std::string render(std::string_view data);
 // Appends the token of one byte.
 void appendToken(std::string& out, unsigned char c);
+
+// Received text and its rendering, kept in step: appending costs what
+// arrived, not what was kept, however long the text has grown.
+class RenderedText {
+public:
+    const std::string& str() const { return text_; }
+    operator const std::string&() const { return text_; }
+    // Always render(str()).
+    const std::string& rendered() const { return rendered_; }
+    std::size_t size() const { return text_.size(); }
+    bool empty() const { return text_.empty(); }
+    // Changes whenever the text is emptied, so that whoever shows a prefix
+    // of the rendering can tell it from a new text that happens to be longer.
+    std::uint64_t generation() const { return generation_; }
+
+    void clear();
+    // Appends what fits below limit characters and drops the rest.
+    void append(std::string_view more, std::size_t limit);
+
+    friend bool operator==(const RenderedText& a, std::string_view b) { return a.text_ == b; }
+
+private:
+    std::string text_;
+    std::string rendered_ = " ";
+    std::uint64_t generation_ = 0;
+};
 
 struct StatusRow {
     const char* key;   // rendered key, e.g. " 0 0"

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "link/protocol.h"
 #include "platform/platform.h"
 
 namespace qelo::panel {
@@ -30,7 +31,7 @@ public:
 
     // ---- form-level state -------------------------------------------------
     std::string SendData;
-    std::string RecvData;
+    link::RenderedText RecvData;
     std::uint8_t WaitReply = 0;
     std::uint8_t RepeatCode = 0;
     std::uint8_t ArrowMode = 0;
@@ -76,6 +77,9 @@ private:
     void speedSwitch(const char* settings);
     void bindEvents();
     void warn(const std::string& text);
+    // Every caption of the RXD line other than the received text goes
+    // through here, so that the line is known not to show it any more.
+    void setRxdCaption(const std::string& text);
     // Ends a hold whose send failed, as its release would.
     void dispatchHold(const std::function<void()>& handler);
 
@@ -90,6 +94,13 @@ private:
     platform::Timer& timer4_;
     platform::Frame& frame8_;
     platform::Button& command34_;
+    // How much of RecvData's rendering the RXD line shows, when it shows
+    // nothing else: a receive event then hands it only the new tokens.
+    struct RxdShows {
+        std::uint64_t generation = 0;
+        std::size_t size = 0;
+        bool valid = false;
+    } rxd_;
 };
 
 }  // namespace qelo::panel

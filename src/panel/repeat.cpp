@@ -108,7 +108,7 @@ void Form1::Command_MouseUp(const std::string& button, const platform::MouseEven
     timer2_.setEnabled(false);
     timer4_.setEnabled(true);
     label11_.setCaption("");
-    label12_.setCaption("");
+    setRxdCaption("");
     timer2_.setInterval(kReplyTimeout);
     timer4_.setInterval(kDisplayClear);
     RecvData.clear();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace qelo::platform {
 
@@ -20,6 +21,9 @@ class Label {
 public:
     virtual ~Label() = default;
     virtual void setCaption(const std::string& text) = 0;
+    // Adds to the end of the caption: a line that only grows need not be
+    // handed over whole each time it grows.
+    virtual void appendCaption(std::string_view text) { setCaption(caption().append(text)); }
     // Always the caption last set, whatever the widget chose to draw.
     virtual std::string caption() const = 0;
 };

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fuzz_invariants.h"
+#include "link/protocol.h"
 #include "panel/buttons.h"
 #include "panel/form1.h"
 #include "support/fakes.h"
@@ -53,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (s.more()) {
         const std::uint8_t op = s.byte();
         const std::uint8_t arg = s.byte();
+        const int inputs = port.inputs;
+        const std::string statusBefore = window.caption("Label25");
         switch (op % 12) {
         case 0: case 1: port.receive(s.bytes(arg)); break;
         case 2: port.receive(std::string(static_cast<std::size_t>(arg) * 256, static_cast<char>(s.byte()))); break;
@@ -70,6 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         if (form.RecvData.size() > panel::Form1::kRecvLimit) fuzz::broken("RecvData bound", "");
+        // Rendered as it arrives, the text must read exactly as a render of
+        // the whole would: on the RXD line and in what it decodes to.
+        const std::string whole = link::render(form.RecvData);
+        if (form.RecvData.rendered() != whole) fuzz::broken("kept rendering", form.RecvData.rendered());
+        if (port.inputs != inputs) {
+            if (window.caption("Label12") != whole) fuzz::broken("RXD line", window.caption("Label12"));
+            const std::string status = link::decode(form.SendData, whole).value_or(statusBefore);
+            if (window.caption("Label25") != status) fuzz::broken("status after receive", window.caption("Label25"));
+        }
         fuzz::checkStatusText(window.caption("Label25"));
         for (const auto& b : window.boxes)
             if (b.title != panel::kAppTitle) fuzz::broken("message box title", b.title);

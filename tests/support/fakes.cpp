@@ -100,6 +100,7 @@ void FakeSerialPort::output(const std::string& text) {
 
 std::string FakeSerialPort::input() {
     check(Op::Input);
+    ++inputs;
     return std::exchange(pending_, {});
 }
 

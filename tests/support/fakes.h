@@ -50,6 +50,7 @@ private:
 class FakeLabel : public platform::Label {
 public:
     void setCaption(const std::string& t) override { caption_ = t; }
+    void appendCaption(std::string_view t) override { caption_ += t; }
     std::string caption() const override { return caption_; }
 
 private:
@@ -192,6 +193,7 @@ public:
     };
     std::vector<Write> writes;
     std::vector<std::string> log;  // every operation, in order: "port 1", "open", ...
+    int inputs = 0;                // reads that succeeded
     std::vector<std::string> sent() const;
 
 private:

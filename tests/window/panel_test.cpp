@@ -6,12 +6,15 @@
 #include <QTimer>
 
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "fake_port.h"
 #include "link/protocol.h"
 #include "panel/buttons.h"
 #include "panel/form1.h"
 #include "panel/layout.h"
+#include "platform/qt/controls.h"
 #include "window_fixture.h"
 
 namespace qelo::test {
@@ -159,6 +162,56 @@ TEST_F(PanelTest, FailedWriteIsReportedAndThePanelGoesOn) {
     port.setPortOpen(true);
     click("Command17");
     EXPECT_EQ(port.written.size(), 1u);
+}
+
+// Received text is handed to the RXD line as it arrives. Whatever the pieces,
+// and whatever happened to the line between them, the line, its widget, the
+// status and RecvData must be what rendering everything at once gives.
+TEST_F(PanelTest, ReceivedPiecesShowAsTheWholeWould) {
+    enum Step { Bytes, Send, Timeout };
+    struct Case {
+        const char* query;
+        std::vector<std::pair<Step, std::string>> steps;
+    };
+    std::string allBytes;
+    for (int c = 0; c < 256; ++c) allBytes += static_cast<char>(c);
+    const std::string flood(20000, '8');
+    const Case cases[] = {
+        {"CR0", {{Bytes, "0"}, {Bytes, "0"}, {Bytes, "\r"}}},
+        {"CR3", {{Bytes, "1"}, {Bytes, "23"}, {Bytes, "4"}, {Bytes, "5\r"}}},
+        {"CR4", {{Bytes, "\x06"}, {Bytes, "\n0"}, {Bytes, "1\r"}}},
+        {"CR1", {{Bytes, allBytes}, {Bytes, allBytes.substr(0, 1)}}},
+        // The line shows a short text when a longer one starts anew.
+        {"CR0", {{Bytes, "0"}, {Timeout, ""}, {Bytes, "2400\r"}}},
+        {"CR0", {{Bytes, "88"}, {Send, ""}, {Timeout, ""}, {Bytes, "8"}, {Bytes, "0\r"}}},
+        // Past the cap what arrives is dropped, on the line as in RecvData.
+        {"CR0", {{Bytes, "80"}, {Bytes, flood}, {Bytes, flood}, {Bytes, "x"}}},
+    };
+    const int limit = platform::qt::QtLabel::shownLimit(widget("Label12")->width());
+    for (const auto& c : cases) {
+        form->Timer2_Timer();
+        form->Timer4_Timer();
+        form->SendData = link::frame(c.query);
+        std::string kept;
+        for (const auto& [step, bytes] : c.steps) {
+            SCOPED_TRACE(std::string(c.query) + " after " + std::to_string(kept.size()) + " bytes");
+            if (step == Send) form->Hyouji(form->SendData, 1);
+            if (step == Timeout) form->Timer2_Timer();
+            if (step != Bytes) {
+                kept = form->RecvData.str();  // what a send or a time-out keeps is tested elsewhere
+                continue;
+            }
+            const std::string statusBefore = window->label("Label25").caption();
+            port.receive(bytes);
+            kept = (kept + bytes).substr(0, panel::Form1::kRecvLimit);
+            const std::string whole = link::render(kept);
+            EXPECT_EQ(form->RecvData, kept);
+            EXPECT_EQ(window->label("Label12").caption(), whole);
+            EXPECT_EQ(widget<QLabel>("Label12")->text(),
+                      QString::fromLatin1(whole.data(), std::min<qsizetype>(whole.size(), limit)));
+            EXPECT_EQ(window->label("Label25").caption(), link::decode(form->SendData, whole).value_or(statusBefore));
+        }
+    }
 }
 
 }  // namespace

@@ -30,10 +30,25 @@ int QtLabel::shownLimit(int widthPixels) {
     return std::max(widthPixels, 0) + 1;
 }
 
+std::size_t QtLabel::limit() const { return static_cast<std::size_t>(shownLimit(widget_->width())); }
+
 void QtLabel::setCaption(const std::string& text) {
+    // A label re-lays out its text on every setText: skip it when what can
+    // be seen stays the same.
+    const std::size_t visible = std::min(text.size(), limit());
+    const bool same = visible == shown_ && text.compare(0, visible, caption_, 0, visible) == 0;
     caption_ = text;
-    const auto shown = std::min<std::size_t>(text.size(), static_cast<std::size_t>(shownLimit(widget_->width())));
-    widget_->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(shown)));
+    if (!same) show();
+}
+
+void QtLabel::appendCaption(std::string_view text) {
+    caption_.append(text);
+    if (shown_ == std::string::npos || shown_ < std::min(caption_.size(), limit())) show();
+}
+
+void QtLabel::show() {
+    shown_ = std::min(caption_.size(), limit());
+    widget_->setText(QString::fromLatin1(caption_.data(), static_cast<qsizetype>(shown_)));
 }
 
 // ---- buttons ------------------------------------------------------------

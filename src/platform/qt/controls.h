@@ -28,14 +28,20 @@ class QtLabel final : public Label {
 public:
     QtLabel(QLabel* widget, std::string caption);
     void setCaption(const std::string& text) override;
+    void appendCaption(std::string_view text) override;
     std::string caption() const override { return caption_; }
     // Characters handed to the widget at most: what a label of this width
     // can show, never the whole of a caption tens of thousands long.
     static int shownLimit(int widthPixels);
 
 private:
+    std::size_t limit() const;
+    void show();
+
     QLabel* widget_;
     std::string caption_;
+    // Characters of caption_ the widget has; npos while it shows a layout caption.
+    std::size_t shown_ = std::string::npos;
 };
 
 class QtButton final : public QObject, public Button {
