@@ -149,6 +149,35 @@ FloodRun burst() {
     return run;
 }
 
+// Byte by byte, as a UART hands bytes over (ten bits a byte), nobody asking:
+// the event thread's share of a core over each 10 s, which must stay flat
+// while RecvData grows to its cap and stays there.
+struct TrickleRun {
+    std::vector<double> windowPercent;  // event thread, each 10 s
+    double processPercent = 0;          // far end's thread included
+};
+
+TrickleRun trickle(int baud, int seconds) {
+    constexpr int kWindowMs = 10000;
+    FarEnd line;
+    BenchPanel panel(line.path());
+    runFor(200);
+    std::string talk;
+    while (talk.size() < static_cast<std::size_t>(baud / 10) * (seconds + 1)) talk += "80\r";
+    TrickleRun run;
+    const double cpu0 = cpuMs();
+    const std::int64_t t0 = nowNs();
+    line.trickle(talk, 10'000'000 / baud);
+    for (int w = 0; w < seconds * 1000 / kWindowMs; ++w) {
+        const double thread0 = cpuMs(RUSAGE_THREAD);
+        const std::int64_t w0 = nowNs();
+        runFor(kWindowMs);
+        run.windowPercent.push_back((cpuMs(RUSAGE_THREAD) - thread0) / nsToMs(nowNs() - w0) * 100.0);
+    }
+    run.processPercent = (cpuMs() - cpu0) / nsToMs(nowNs() - t0) * 100.0;
+    return run;
+}
+
 void describe(Report& r, const std::string& name, const std::vector<FloodRun>& runs, std::string& md) {
     std::vector<double> stall, gap, rss, rate, cpu, thread, secs;
     int works = 0;
@@ -178,6 +207,42 @@ void describe(Report& r, const std::string& name, const std::vector<FloodRun>& r
 }
 
 }  // namespace
+
+void measureTrickle(const Options& o, Report& r) {
+    std::string md = fmt(
+        "## 7. Unasked talk, byte by byte\n\n"
+        "The far end writes \"80\" CR over and over, one byte at a time at the pace a UART hands them over "
+        "(a byte every 10 bits), for %d s, with no command sent: RecvData reaches its cap of 32,767 characters "
+        "after about 17 s at 19200 baud and 34 s at 9600, and stays there. CPU is the event thread's share of a "
+        "core in each 10 s (the panel's work), and the whole process's over the run (the far end's writing "
+        "thread included). Medians over %d runs.\n\n"
+        "| line | event thread, whole run | first 10 s | last 10 s | last / first | whole process |\n"
+        "|---|---|---|---|---|---|\n",
+        o.floodSeconds, o.floodRuns);
+    for (int baud : {19200, 9600}) {
+        std::vector<double> whole, first, last, ratio, process;
+        for (int i = 0; i < o.floodRuns; ++i) {
+            const TrickleRun run = trickle(baud, o.floodSeconds);
+            if (run.windowPercent.empty()) continue;
+            double sum = 0;
+            for (double p : run.windowPercent) sum += p;
+            whole.push_back(sum / static_cast<double>(run.windowPercent.size()));
+            first.push_back(run.windowPercent.front());
+            last.push_back(run.windowPercent.back());
+            ratio.push_back(run.windowPercent.back() / run.windowPercent.front());
+            process.push_back(run.processPercent);
+        }
+        const std::string name = fmt("%d baud", baud);
+        md += fmt("| %s | %.2f %% | %.2f %% | %.2f %% | %.2f | %.2f %% |\n", name.c_str(), median(whole), median(first),
+                  median(last), median(ratio), median(process));
+        r.figure({"7", name + ": event thread's share of a core", fmt("%.2f %%", median(whole)), rangeOf(whole, "%.2f"),
+                  "< 3 %", median(whole) < 3});
+        r.figure({"7", name + ": last 10 s against the first", fmt("%.2fx", median(ratio)), rangeOf(ratio, "%.2f"),
+                  "<= 1.2x", median(ratio) <= 1.2});
+    }
+    md += "\nGoal: under 3 % of a core, and the last 10 s costing no more than 1.2 times the first.\n";
+    r.section(md);
+}
 
 void measureFlood(const Options& o, Report& r) {
     std::vector<FloodRun> chat, pour;

@@ -1,5 +1,5 @@
-// Cost of one receive event as the received text grows: every event renders
-// and decodes all of RecvData again, so this must stay linear in its length.
+// Cost of one receive event as the received text grows: it must follow what
+// arrived, not everything RecvData kept.
 #include <benchmark/benchmark.h>
 
 #include "receive_events.h"

@@ -162,6 +162,7 @@ int main(int argc, char** argv) {
         {1, [&] { measurePacing(o, r); }},          {2, [&] { measureClickToWire(o, r); }},
         {3, [&] { measureReplyToScreen(o, r); }},   {4, [&] { measureFlood(o, r); }},
         {5, [&] { measureStartup(o, r); }},         {6, [&] { measureReceivePath(o, r); }},
+        {7, [&] { measureTrickle(o, r); }},
     };
     for (const auto& [item, run] : items) {
         if (!wanted(item)) continue;

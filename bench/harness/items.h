@@ -31,6 +31,7 @@ void measureReplyToScreen(const Options& o, Report& r);   // 3
 void measureFlood(const Options& o, Report& r);           // 4
 void measureStartup(const Options& o, Report& r);         // 5
 void measureReceivePath(const Options& o, Report& r);     // 6
+void measureTrickle(const Options& o, Report& r);         // 7
 // How late a bare precise timer fires right now: the machine's own noise.
 void measureMachineNoise(const char* when, Report& r);
 
