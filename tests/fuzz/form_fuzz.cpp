@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (form.RecvData.size() > panel::Form1::kRecvLimit) fuzz::broken("RecvData bound", "");
         // Rendered as it arrives, the text must read exactly as a render of
         // the whole would: on the RXD line and in what it decodes to.
-        const std::string whole = link::render(form.RecvData);
+        const std::string whole = link::render(form.RecvData.str());
         if (form.RecvData.rendered() != whole) fuzz::broken("kept rendering", form.RecvData.rendered());
         if (port.inputs != inputs) {
             if (window.caption("Label12") != whole) fuzz::broken("RXD line", window.caption("Label12"));
