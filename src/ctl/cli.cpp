@@ -1,7 +1,11 @@
 #include "ctl/cli.h"
 
+#include <QCommandLineParser>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <filesystem>
 #include <utility>
 
 #include "link/protocol.h"
@@ -99,13 +103,19 @@ std::size_t longestName() {
     return most;
 }
 
-bool parseNumber(const std::string& text, int& value) {
-    // Nine digits keep it inside int.
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    value = std::stoi(text);
+}  // namespace
+
+// Decimal digits and nothing else: no sign, no blanks, no "0x".
+bool parseNumber(std::string_view text, int& value, int least, int most) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    int n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < least || n > most) return false;
+    value = n;
     return true;
 }
+
+namespace {
 
 std::optional<Action> actionFor(const std::string& text) {
     std::optional<std::string> code = codeForName(text);
@@ -161,83 +171,174 @@ std::string listingText() {
     return text;
 }
 
-ParseResult parseCommandLine(const std::vector<std::string>& args) {
-    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
-    Options o;
-    std::vector<std::string> words;
-    bool portGiven = false;
-    bool optionsEnded = false;
+bool isTcp(std::string_view device) { return device.starts_with("tcp://"); }
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        // A lone "-" is the minus of an adjustment, never an option.
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            words.push_back(arg);
-            continue;
+std::optional<TcpAddress> tcpAddress(std::string_view device, std::string& error) {
+    std::string_view rest = device.substr(std::string_view("tcp://").size());
+    TcpAddress a;
+    std::string_view port;
+    if (rest.starts_with('[')) {
+        const auto close = rest.find(']');
+        if (close == std::string_view::npos) {
+            error = "no closing ] in " + std::string(device);
+            return std::nullopt;
         }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string name = arg;
-        std::optional<std::string> inlineValue;
-        if (const auto eq = arg.find('='); eq != std::string::npos && arg.starts_with("--")) {
-            name = arg.substr(0, eq);
-            inlineValue = arg.substr(eq + 1);
-        }
-        auto flag = [&](bool& target) {
-            if (inlineValue) return false;
-            target = true;
-            return true;
-        };
-        auto value = [&](std::string& out) {
-            if (inlineValue) {
-                out = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        auto number = [&](int& out, int least, int most) {
-            std::string text;
-            return value(text) && parseNumber(text, out) && out >= least && out <= most;
-        };
-
-        if (name == "-h" || name == "--help") {
-            if (!flag(o.help)) return fail(name + " takes no value");
-        } else if (name == "--watch" || name == "--raw" || name == "--list") {
-            bool& target = name == "--watch" ? o.watch : name == "--raw" ? o.raw : o.list;
-            if (!flag(target)) return fail(name + " takes no value");
-        } else if (name == "--device") {
-            if (!value(o.device) || o.device.empty()) return fail("--device needs the path of a serial device");
-        } else if (name == "--port") {
-            if (!number(o.port, 1, 99)) return fail("--port needs a port number from 1 to 99");
-            portGiven = true;
-        } else if (name == "--baud") {
-            if (!number(o.baud, 1, 999999999) || (o.baud != 19200 && o.baud != 9600))
-                return fail("--baud must be 19200 or 9600");
-        } else if (name == "--timeout") {
-            if (!number(o.timeoutMs, 1, 3'600'000))
-                return fail("--timeout needs a number of milliseconds from 1 to 3600000");
-        } else if (name == "--repeat") {
-            if (!number(o.repeat, 1, 1'000'000)) return fail("--repeat needs a count from 1 to 1000000");
-        } else if (name == "--interval") {
-            if (!number(o.intervalMs, 0, 3'600'000))
-                return fail("--interval needs a number of milliseconds from 0 to 3600000");
-        } else {
-            return fail("unknown option " + arg);
+        a.host = rest.substr(1, close - 1);
+        rest.remove_prefix(close + 1);
+        if (!rest.starts_with(':')) rest = {};
+        port = rest.empty() ? rest : rest.substr(1);
+    } else {
+        const auto colon = rest.rfind(':');
+        a.host = rest.substr(0, colon);
+        port = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
+        if (colon != std::string_view::npos && a.host.find(':') != std::string::npos) {
+            error = "write an IPv6 address in brackets: tcp://[" + a.host + "]:" + std::string(port);
+            return std::nullopt;
         }
     }
+    if (a.host.empty()) {
+        error = std::string(device) + " has no host (tcp://HOST:PORT)";
+        return std::nullopt;
+    }
+    if (port.empty()) {
+        error = std::string(device) + " has no port (tcp://HOST:PORT)";
+        return std::nullopt;
+    }
+    if (!parseNumber(port, a.port, 1, 65535)) {
+        error = "the port of " + std::string(device) + " must be a number from 1 to 65535";
+        return std::nullopt;
+    }
+    return a;
+}
 
-    if (portGiven && !o.device.empty()) return fail("--device and --port cannot be used together");
-    if (o.help) return ParseResult{std::move(o), {}};
+namespace {
+
+struct OptionSpec {
+    QStringList names;
+    const char* value;  // nullptr: a switch
+    const char* needs;  // the complaint when the value is missing or wrong
+};
+
+const std::vector<OptionSpec>& optionSpecs() {
+    static const std::vector<OptionSpec> specs{
+        {{"h", "help"}, nullptr, nullptr},
+        {{"version"}, nullptr, nullptr},
+        {{"device"}, "PATH", "--device needs the path of a serial device or tcp://HOST:PORT"},
+        {{"port"}, "N", "--port needs a port number from 1 to 99"},
+        {{"baud"}, "B", "--baud must be 19200 or 9600"},
+        {{"timeout"}, "MS", "--timeout needs a number of milliseconds from 1 to 3600000"},
+        {{"repeat"}, "N", "--repeat needs a count from 1 to 1000000"},
+        {{"interval"}, "MS", "--interval needs a number of milliseconds from 0 to 3600000"},
+        {{"watch"}, nullptr, nullptr},
+        {{"raw"}, nullptr, nullptr},
+        {{"json"}, nullptr, nullptr},
+        {{"list"}, nullptr, nullptr},
+    };
+    return specs;
+}
+
+// The option a Qt parser message is about: "Missing value after '--port'."
+std::string quotedOption(const QString& message) {
+    const auto open = message.indexOf('\'');
+    const auto close = message.lastIndexOf('\'');
+    return open >= 0 && close > open ? message.mid(open + 1, close - open - 1).toStdString() : std::string();
+}
+
+std::string dashed(const QString& name) { return (name.size() == 1 ? "-" : "--") + name.toStdString(); }
+
+// The device as a key, so that one device is not named twice.
+std::string deviceKey(const std::string& device) {
+    std::string error;
+    if (auto a = isTcp(device) ? tcpAddress(device, error) : std::nullopt) {
+        std::string host;
+        for (char c : a->host) host.push_back(lower(c));
+        return "tcp://" + host + ":" + std::to_string(a->port);
+    }
+    return std::filesystem::path(device).lexically_normal().string();
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(const std::vector<std::string>& args) {
+    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const auto& spec : optionSpecs()) {
+        QCommandLineOption option(spec.names);
+        if (spec.value) option.setValueName(spec.value);
+        parser.addOption(option);
+    }
+    QStringList argv{"qelo-ctl"};
+    for (const auto& a : args) argv << QString::fromStdString(a);
+    if (!parser.parse(argv)) {
+        if (!parser.unknownOptionNames().isEmpty()) return fail("unknown option " + dashed(parser.unknownOptionNames()[0]));
+        const std::string name = quotedOption(parser.errorText());
+        for (const auto& spec : optionSpecs()) {
+            if (!spec.names.contains(QString::fromStdString(name).remove(QRegularExpression("^-+")))) continue;
+            return fail(spec.needs ? spec.needs : name + " takes no value");
+        }
+        return fail(parser.errorText().toStdString());
+    }
+
+    Options o;
+    auto needs = [](std::string_view name) {
+        for (const auto& spec : optionSpecs())
+            if (spec.names.contains(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))))
+                return std::string(spec.needs);
+        return std::string();
+    };
+    const struct {
+        const char* name;
+        int& target;
+        int least, most;
+    } numbers[] = {
+        {"baud", o.baud, 1, 19200},
+        {"timeout", o.timeoutMs, 1, 3'600'000},
+        {"repeat", o.repeat, 1, 1'000'000},
+        {"interval", o.intervalMs, 0, 3'600'000},
+    };
+    for (const auto& n : numbers) {
+        // Given twice, the last one counts.
+        const QStringList values = parser.values(n.name);
+        if (!values.isEmpty() && !parseNumber(values.last().toStdString(), n.target, n.least, n.most))
+            return fail(needs(n.name));
+    }
+    if (o.baud != 19200 && o.baud != 9600) return fail(needs("baud"));
+    for (const QString& p : parser.values("port")) {
+        int port = 0;
+        if (!parseNumber(p.toStdString(), port, 1, 99)) return fail(needs("port"));
+        if (std::find(o.ports.begin(), o.ports.end(), port) != o.ports.end())
+            return fail("port " + std::to_string(port) + " is given twice");
+        o.ports.push_back(port);
+    }
+    std::vector<std::string> keys;
+    for (const QString& d : parser.values("device")) {
+        const std::string device = d.toStdString();
+        if (device.empty()) return fail(needs("device"));
+        std::string error;
+        if (isTcp(device) && !tcpAddress(device, error)) return fail(error);
+        const std::string key = deviceKey(device);
+        if (std::find(keys.begin(), keys.end(), key) != keys.end()) return fail(device + " is given twice");
+        keys.push_back(key);
+        o.devices.push_back(device);
+    }
+    o.help = parser.isSet("help");
+    o.version = parser.isSet("version");
+    o.watch = parser.isSet("watch");
+    o.raw = parser.isSet("raw");
+    o.json = parser.isSet("json");
+    o.list = parser.isSet("list");
+    std::vector<std::string> words;
+    for (const QString& w : parser.positionalArguments()) words.push_back(w.toStdString());
+
+    if (!o.ports.empty() && !o.devices.empty()) return fail("--device and --port cannot be used together");
+    if (o.help || o.version) return ParseResult{std::move(o), {}};
+    if (o.raw && o.json) return fail("--raw and --json cannot be used together");
     if (o.list) {
         if (!words.empty()) return fail("--list takes no actions");
         return ParseResult{std::move(o), {}};
     }
     if (words.empty()) return fail("no action given");
-
     const std::size_t most = longestName();
     auto startsAction = [&](std::size_t at) {
         for (std::size_t k = 1; k <= most && at + k <= words.size(); ++k) {
@@ -271,8 +372,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
 std::string usage(std::string_view program) {
     const std::string p(program);
     const std::string pad(p.size(), ' ');
-    return "Usage: " + p + " [--device PATH | --port N] [--baud 19200|9600] [--timeout MS]\n" +
-           "       " + pad + " [--repeat N] [--interval MS] [--watch] [--raw] ACTION...\n" +
+    return "Usage: " + p + " [--device PATH|tcp://HOST:PORT]... | [--port N]...\n" +
+           "       " + pad + " [--baud 19200|9600] [--timeout MS] [--repeat N] [--interval MS]\n" +
+           "       " + pad + " [--watch] [--raw | --json] ACTION...\n" +
            "       " + p + " --list\n";
 }
 
@@ -280,22 +382,45 @@ std::string helpText(std::string_view program) {
     return usage(program) + R"(Sends each ACTION to the projector in turn. An action is a panel button by
 its group and caption ("power on", "audio-mute off", "vol +", "cursor up",
 "status", "l-time"), in one word or several, or a raw code (C00, CR3).
-  --device PATH   the serial device to use
-  --port N        port N as the panel numbers it (default 1)
+
+Options:
+  --device PATH   the serial device to use; tcp://HOST:PORT reaches a serial
+                  device server (raw TCP); give it several times for several
+                  projectors
+  --port N        port N as the panel numbers it (default 1); may be repeated
   --baud B        line speed, 19200 (default) or 9600
   --timeout MS    how long a query waits for its answer (default 500)
   --repeat N      send each action N times (default 1)
   --interval MS   time between repeated sends (default 100)
   --watch         show the traffic on standard error, TXD and RXD lines
   --raw           print replies as rendered on the traffic lines
+  --json          print one JSON object a line for every action sent
   --list          print every action with its code
+  -h, --help      print this help
+  --version       print the version
+
 A query prints its answer in words, one line each, or as rendered when no
 words fit. A control command prints nothing (with --raw, its acknowledgement)
 and waits at most 100 ms for the acknowledgement. The first query without an
 answer ends the run.
-Exit status: 0 done, 1 bad usage, 2 a query got no reply, 3 the port could
-not be opened or written.
+
+With several devices the actions run on all of them at once; each line of
+output starts with its device and a colon, and the exit status is the worst
+of them.
+
+With --json each line is an object with the keys device, action, code, sent,
+reply, words, ms (from the send to the reply), ok and, when not ok, error.
+Sent and reply carry the bytes as they travelled, one character per byte
+(U+0000 to U+00FF); null where nothing was sent or came back.
+
+Exit status: 0 done, 1 bad usage, 2 a query got no reply (or a reply of more
+than 256 bytes without CR), 3 the port could not be opened or written, or
+the server could not be reached or closed the connection.
 )";
+}
+
+std::string versionText(std::string_view program) {
+    return std::string(program) + " " QELO_VERSION "\n";
 }
 
 }  // namespace qelo::ctl

@@ -1,6 +1,7 @@
 #pragma once
-// qelo-ctl's command line: options, action names and exit statuses. No I/O
-// here, so every way of spelling an action can be tested on its own.
+// qelo-ctl's command line: options, action names, device addresses and exit
+// statuses. No I/O here, so every way of spelling an action can be tested on
+// its own.
 
 #include <optional>
 #include <string>
@@ -44,17 +45,35 @@ struct Listed {
 std::vector<Listed> listing();
 std::string listingText();
 
+// A whole number from text of decimal digits only (no sign, no blanks),
+// within [least, most].
+bool parseNumber(std::string_view text, int& value, int least, int most);
+
+// A serial device server's address, from "tcp://HOST:PORT".
+struct TcpAddress {
+    std::string host;  // without the brackets of an IPv6 literal
+    int port = 0;
+};
+
+// Whether a --device value is a TCP address at all.
+bool isTcp(std::string_view device);
+// The host and port of a "tcp://" address; error says what is wrong with it.
+std::optional<TcpAddress> tcpAddress(std::string_view device, std::string& error);
+
 struct Options {
-    std::string device;  // when empty, port is used
-    int port = 1;
+    // Where to run: every --device as given, else every --port, else port 1.
+    std::vector<std::string> devices;
+    std::vector<int> ports;
     int baud = 19200;
     int timeoutMs = 500;
     int repeat = 1;
     int intervalMs = 100;
     bool watch = false;
     bool raw = false;
+    bool json = false;
     bool list = false;
     bool help = false;
+    bool version = false;
     std::vector<Action> actions;
 };
 
@@ -65,11 +84,12 @@ struct ParseResult {
 
 // args excludes the program name. Options may come anywhere; the other
 // words are actions, and the longest run of words that names an action wins,
-// so "power on" and "power-on" are the same.
+// so "power on" and "power-on" are the same. Numbers are decimal digits only.
 ParseResult parseCommandLine(const std::vector<std::string>& args);
 
 // The synopsis, and the synopsis with what each option does.
 std::string usage(std::string_view program);
 std::string helpText(std::string_view program);
+std::string versionText(std::string_view program);
 
 }  // namespace qelo::ctl

@@ -1,16 +1,81 @@
 // qelo-ctl: the projector's functions from the command line, for scripts.
 
 #include <QCoreApplication>
-#include <cstdio>
+#include <QThread>
+#include <algorithm>
 #include <iostream>
+#include <memory>
+#include <mutex>
+#include <streambuf>
+#include <vector>
 
 #include "ctl/cli.h"
 #include "ctl/qt_line.h"
 #include "ctl/runner.h"
-#include "platform/platform.h"
+#include "platform/qt/port_map.h"
+
+namespace {
+
+using namespace qelo::ctl;
+
+// Whole lines, each behind its device's label, so that runs side by side
+// never interleave inside a line.
+class LabelledLines : public std::streambuf {
+public:
+    LabelledLines(std::string label, std::ostream& to, std::mutex& lock)
+        : label_(std::move(label)), to_(to), lock_(lock) {}
+    ~LabelledLines() override { sync(); }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        line_.push_back(static_cast<char>(c));
+        if (c == '\n') flushLine();
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        for (std::streamsize i = 0; i < n; ++i) overflow(traits_type::to_int_type(s[i]));
+        return n;
+    }
+    int sync() override {
+        if (!line_.empty()) flushLine();
+        return 0;
+    }
+
+private:
+    void flushLine() {
+        if (line_.back() != '\n') line_.push_back('\n');
+        std::lock_guard guard(lock_);
+        to_ << label_ << line_ << std::flush;
+        line_.clear();
+    }
+
+    std::string label_;
+    std::ostream& to_;
+    std::mutex& lock_;
+    std::string line_;
+};
+
+struct Target {
+    std::string device;  // as given; empty for a port number
+    int port = 1;
+};
+
+std::unique_ptr<Line> openLine(const Target& t, const Options& o) {
+    if (isTcp(t.device)) {
+        std::string error;
+        return std::make_unique<TcpLine>(t.device, *tcpAddress(t.device, error));
+    }
+    return std::make_unique<QtLine>(t.device, t.port, o.baud);
+}
+
+std::string nameOf(const Target& t) {
+    return t.device.empty() ? qelo::platform::qt::defaultDeviceFor(t.port) : t.device;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    using namespace qelo::ctl;
     const char* program = "qelo-ctl";
     const ParseResult parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {
@@ -22,18 +87,42 @@ int main(int argc, char** argv) {
         std::cout << helpText(program);
         return kDone;
     }
+    if (o.version) {
+        std::cout << versionText(program);
+        return kDone;
+    }
     if (o.list) {
         std::cout << listingText();
         return kDone;
     }
 
     QCoreApplication app(argc, argv);
-    try {
-        QtLine line(o.device, o.port, o.baud);
-        Runner runner(line, std::cout, std::cerr);
-        return runner.run(o);
-    } catch (const qelo::platform::SerialError& e) {
-        std::cerr << program << ": " << e.what() << '\n';
-        return kPortFailed;
+    std::vector<Target> targets;
+    for (const auto& d : o.devices) targets.push_back({d, 1});
+    for (int p : o.ports) targets.push_back({{}, p});
+    if (targets.empty()) targets.push_back({{}, 1});
+
+    if (targets.size() == 1) {
+        const Target& t = targets[0];
+        return runOn([&] { return openLine(t, o); }, nameOf(t), o, std::cout, std::cerr);
     }
+
+    // Each device on a thread of its own with its own event loop: a slow
+    // projector holds up nobody else.
+    std::mutex lock;
+    std::vector<int> statuses(targets.size(), kDone);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        threads.emplace_back(QThread::create([&, i] {
+            const std::string name = nameOf(targets[i]);
+            // JSON lines carry their device; a label would break them.
+            LabelledLines outLines(o.json ? std::string() : name + ": ", std::cout, lock);
+            LabelledLines errLines(name + ": ", std::cerr, lock);
+            std::ostream out(&outLines), err(&errLines);
+            statuses[i] = runOn([&] { return openLine(targets[i], o); }, name, o, out, err);
+        }));
+        threads.back()->start();
+    }
+    for (auto& t : threads) t->wait();
+    return *std::max_element(statuses.begin(), statuses.end());
 }

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include "platform/platform.h"
+
 namespace qelo::ctl {
 
 namespace {
@@ -15,30 +17,18 @@ platform::qt::PortMap mapFor(const std::string& device) {
 
 }  // namespace
 
-QtLine::QtLine(const std::string& device, int port, int baud) : port_(mapFor(device)) {
-    clock_.start();
-    port_.onComm([this] {
-        received_ += port_.input();
-        if (waiting_) waiting_->quit();
-    });
-    QObject::connect(&port_, &platform::qt::QtSerialPort::portLost, [this] {
-        if (waiting_) waiting_->quit();
-    });
-    port_.setCommPort(port);
-    port_.setSettings(std::to_string(baud) + ",N,8,1");
-    port_.setPortOpen(true);
+void EventLine::arrived(const std::string& bytes) {
+    received_ += bytes;
+    wake();
 }
 
-QtLine::~QtLine() {
-    port_.onComm(nullptr);
-    port_.setPortOpen(false);
+void EventLine::wake() {
+    if (waiting_) waiting_->quit();
 }
 
-void QtLine::send(const std::string& bytes) { port_.output(bytes); }
-
-std::string QtLine::receive(long long until) {
+std::string EventLine::receive(long long until) {
     const long long left = until - now();
-    if (received_.empty() && left > 0 && port_.portOpen()) {
+    if (received_.empty() && left > 0 && isOpen()) {
         QEventLoop loop;
         QTimer deadline;
         deadline.setSingleShot(true);
@@ -54,13 +44,74 @@ std::string QtLine::receive(long long until) {
     std::string got;
     got.swap(received_);
     // A lost line is reported once what it delivered has been handed on.
-    if (got.empty() && !port_.lostReason().empty() && !port_.portOpen())
-        throw platform::SerialError(port_.lostReason());
+    if (got.empty() && !isOpen() && !lostReason().empty()) throw platform::SerialError(lostReason());
     return got;
 }
 
-std::string QtLine::stamp() {
-    return QDateTime::currentDateTime().toString("HH:mm:ss.zzz").toStdString();
+std::string EventLine::stamp() { return QDateTime::currentDateTime().toString("HH:mm:ss.zzz").toStdString(); }
+
+QtLine::QtLine(const std::string& device, int port, int baud) : port_(mapFor(device)) {
+    port_.onComm([this] { arrived(port_.input()); });
+    QObject::connect(&port_, &platform::qt::QtSerialPort::portLost, [this] { wake(); });
+    port_.setCommPort(port);
+    port_.setSettings(std::to_string(baud) + ",N,8,1");
+    port_.setPortOpen(true);
+}
+
+QtLine::~QtLine() {
+    port_.onComm(nullptr);
+    port_.setPortOpen(false);
+}
+
+void QtLine::send(const std::string& bytes) { port_.output(bytes); }
+
+TcpLine::TcpLine(std::string address, const TcpAddress& to) : address_(std::move(address)) {
+    // Small frames, each awaited: they must leave at once.
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&socket_, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+    QObject::connect(&socket_, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    socket_.connectToHost(QString::fromStdString(to.host), static_cast<quint16>(to.port));
+    deadline.start(kConnectMs);
+    if (socket_.state() != QAbstractSocket::UnconnectedState) loop.exec();
+    if (socket_.state() != QAbstractSocket::ConnectedState) {
+        const std::string why = socket_.error() != QAbstractSocket::UnknownSocketError
+                                    ? socket_.errorString().toStdString()
+                                    : "no connection within " + std::to_string(kConnectMs / 1000) + " s";
+        socket_.abort();
+        throw platform::SerialError(address_ + ": " + why);
+    }
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] {
+        const QByteArray got = socket_.readAll();
+        arrived(got.toStdString());
+    });
+    QObject::connect(&socket_, &QTcpSocket::disconnected, [this] {
+        if (lost_.empty()) lost_ = address_ + ": the server closed the connection";
+        wake();
+    });
+    QObject::connect(&socket_, &QTcpSocket::errorOccurred, [this](QAbstractSocket::SocketError e) {
+        if (lost_.empty())
+            lost_ = address_ + ": " +
+                    (e == QAbstractSocket::RemoteHostClosedError ? std::string("the server closed the connection")
+                                                                 : socket_.errorString().toStdString());
+        wake();
+    });
+}
+
+TcpLine::~TcpLine() {
+    socket_.disconnect();
+    socket_.abort();
+}
+
+void TcpLine::send(const std::string& bytes) {
+    if (!isOpen()) throw platform::SerialError(lost_.empty() ? address_ + ": not connected" : lost_);
+    if (socket_.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+        throw platform::SerialError(address_ + ": " + socket_.errorString().toStdString());
+    socket_.flush();
 }
 
 }  // namespace qelo::ctl

@@ -1,17 +1,41 @@
 #pragma once
-// The runner's line on the panel's own serial adapter, so qelo-ctl finds,
-// locks and reports ports exactly as the panel does.
+// The runner's lines in Qt: the panel's own serial adapter, so qelo-ctl
+// finds, locks and reports ports exactly as the panel does, and a raw TCP
+// connection to a serial device server.
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTcpSocket>
 #include <string>
 
+#include "ctl/cli.h"
 #include "ctl/runner.h"
 #include "platform/qt/serial_port.h"
 
 namespace qelo::ctl {
 
-class QtLine : public Line {
+// Waits in a local event loop for what a Qt device delivers.
+class EventLine : public Line {
+public:
+    EventLine() { clock_.start(); }
+    std::string receive(long long until) override;
+    long long now() override { return clock_.elapsed(); }
+    std::string stamp() override;
+
+protected:
+    void arrived(const std::string& bytes);
+    void wake();
+    // Whether the line still works, and why not.
+    virtual bool isOpen() const = 0;
+    virtual std::string lostReason() const = 0;
+
+private:
+    QElapsedTimer clock_;
+    std::string received_;
+    QEventLoop* waiting_ = nullptr;
+};
+
+class QtLine : public EventLine {
 public:
     // device empty: port number as the panel maps it. Opens the port;
     // throws platform::SerialError when it cannot.
@@ -19,16 +43,34 @@ public:
     ~QtLine() override;
 
     void send(const std::string& bytes) override;
-    std::string receive(long long until) override;
-    long long now() override { return clock_.elapsed(); }
-    std::string stamp() override;
     std::string device() const override { return port_.device(); }
 
 private:
+    bool isOpen() const override { return port_.portOpen(); }
+    std::string lostReason() const override { return port_.lostReason(); }
+
     platform::qt::QtSerialPort port_;
-    QElapsedTimer clock_;
-    std::string received_;
-    QEventLoop* waiting_ = nullptr;
+};
+
+// A connection to a serial device server; the time a connection may take.
+inline constexpr int kConnectMs = 5000;
+
+class TcpLine : public EventLine {
+public:
+    // Connects; throws platform::SerialError with the reason when it cannot.
+    TcpLine(std::string address, const TcpAddress& to);
+    ~TcpLine() override;
+
+    void send(const std::string& bytes) override;
+    std::string device() const override { return address_; }
+
+private:
+    bool isOpen() const override { return socket_.state() == QAbstractSocket::ConnectedState; }
+    std::string lostReason() const override { return lost_; }
+
+    std::string address_;
+    QTcpSocket socket_;
+    std::string lost_;
 };
 
 }  // namespace qelo::ctl

@@ -3,7 +3,9 @@
 // prints replies. The line and the clock come in through Line, so the whole
 // run can be driven by a script of arrivals in tests.
 
+#include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -32,6 +34,10 @@ public:
 // tells that the command arrived, and a script should not wait on it.
 inline constexpr int kSettleMs = 100;
 
+// An answer is a few bytes; this many without a CR is not one, and waiting
+// for its end would let a babbling line fill the memory.
+inline constexpr std::size_t kLongestReply = 256;
+
 class Runner {
 public:
     // Replies go to out, traffic lines and failures to err.
@@ -44,6 +50,8 @@ private:
     struct Reply {
         std::string bytes;  // up to and including the first CR, or all that came
         bool complete = false;
+        bool overlong = false;  // kLongestReply bytes came without a CR
+        long long at = 0;       // when it was complete, on the line's clock
     };
 
     void sendOnce(const Action& a, const Options& o);
@@ -54,6 +62,8 @@ private:
     std::optional<std::string> takeLine();
     void showRxd(const std::string& bytes, const Options& o);
     void traffic(const char* direction, const std::string& rendered, const Options& o);
+    // Too much without a CR: it goes, shown, so the next answer starts clean.
+    std::optional<std::string> takeOverlong(const Options& o);
 
     Line& line_;
     std::ostream& out_;
@@ -61,5 +71,23 @@ private:
     std::string pending_;  // received and not yet accounted for
     long acksOwed_ = 0;    // control commands whose acknowledgement is still to come
 };
+
+// One --json line: the device, the action, what was sent and what came back.
+struct JsonRecord {
+    std::string device;
+    const Action* action = nullptr;
+    const std::string* sent = nullptr;
+    const std::string* reply = nullptr;
+    const std::string* words = nullptr;
+    std::optional<long long> ms;
+    std::string error;  // empty: ok
+};
+void writeJson(std::ostream& out, const JsonRecord& r);
+
+// Opens the line with open() and runs o on it. A line that cannot be opened
+// is reported on err (and, with --json, on out for every action) and gives
+// kPortFailed.
+int runOn(const std::function<std::unique_ptr<Line>()>& open, const std::string& device, const Options& o,
+          std::ostream& out, std::ostream& err);
 
 }  // namespace qelo::ctl

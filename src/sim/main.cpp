@@ -2,9 +2,14 @@
 // serial device. Everything the projector decides is in the library; this is
 // the poll loop around it.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -95,20 +100,63 @@ private:
 };
 
 struct Line {
-    int fd = -1;
+    int fd = -1;  // -1 while a TCP port waits for its client
     // Our own hold on the panel's side of a pseudo-terminal, so the master
     // keeps working while the panel closes and reopens it.
     int slave = -1;
+    int listener = -1;
     std::string label;
 
     void close() {
-        if (fd >= 0) ::close(fd);
-        if (slave >= 0) ::close(slave);
-        fd = slave = -1;
+        for (int* f : {&fd, &slave, &listener}) {
+            if (*f >= 0) ::close(*f);
+            *f = -1;
+        }
     }
 };
 
+std::string peerOf(const sockaddr_storage& a) {
+    char host[NI_MAXHOST] = "?", port[NI_MAXSERV] = "?";
+    getnameinfo(reinterpret_cast<const sockaddr*>(&a), sizeof a, host, sizeof host, port, sizeof port,
+                NI_NUMERICHOST | NI_NUMERICSERV);
+    const bool v6 = a.ss_family == AF_INET6;
+    return (v6 ? "[" : "") + std::string(host) + (v6 ? "]:" : ":") + port;
+}
+
+bool listenOn(const ListenAddress& at, Line& line, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(at.port);
+    if (int rc = getaddrinfo(at.host.c_str(), port.c_str(), &hints, &found); rc != 0) {
+        error = "cannot listen on " + at.host + ": " + gai_strerror(rc);
+        return false;
+    }
+    int fd = -1;
+    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 8) != 0) {
+            error = "cannot listen on " + at.host + ":" + port + ": " + std::strerror(errno);
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(found);
+    if (fd < 0) return false;
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    line = Line{-1, -1, fd, "TCP " + peerOf(bound)};
+    return true;
+}
+
 bool openLine(const Options& o, speed_t speed, Line& line, std::string& error) {
+    if (o.listen) return listenOn(*o.listen, line, error);
     if (o.device.empty()) {
         int master = -1, slave = -1;
         if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -127,7 +175,7 @@ bool openLine(const Options& o, speed_t speed, Line& line, std::string& error) {
         fcntl(slave, F_SETFD, FD_CLOEXEC);
         setNonBlocking(master);
         const char* name = ttyname(slave);
-        line = Line{master, slave, std::string("PTY ") + (name ? name : "?")};
+        line = Line{master, slave, -1, std::string("PTY ") + (name ? name : "?")};
         return true;
     }
     int fd = ::open(o.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -141,7 +189,7 @@ bool openLine(const Options& o, speed_t speed, Line& line, std::string& error) {
         return false;
     }
     tcflush(fd, TCIOFLUSH);
-    line = Line{fd, -1, "DEVICE " + o.device};
+    line = Line{fd, -1, -1, "DEVICE " + o.device};
     return true;
 }
 
@@ -159,18 +207,22 @@ int main(int argc, char** argv) {
     ParseResult parsed = parseArgs(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, parsed.error.c_str(), kProgram);
-        return 2;
+        return 1;
     }
     const Options& o = *parsed.options;
     if (o.help) {
         std::fputs(usage(kProgram).c_str(), stdout);
         return 0;
     }
+    if (o.version) {
+        std::fputs(versionText(kProgram).c_str(), stdout);
+        return 0;
+    }
     speed_t speed = B19200;
     if (!speedOf(o.settings.baud, speed)) {
         if (!o.device.empty()) {
             std::fprintf(stderr, "%s: --baud %d is no standard rate\n", kProgram, o.settings.baud);
-            return 2;
+            return 1;
         }
         // A pty ignores the rate; the pacing still honours the number given.
         speed = B19200;
@@ -226,10 +278,10 @@ int main(int argc, char** argv) {
 
         Time now = logger.now();
         timespec timeout = timeoutFor(projector.nextDue(), now);
-        pollfd fds[2] = {{line.fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        // poll() passes over the entries whose descriptor is negative.
+        pollfd fds[3] = {{line.fd, POLLIN, 0}, {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}, {line.listener, POLLIN, 0}};
         if (!backlog.empty()) fds[0].events |= POLLOUT;
-        int count = stdinOpen ? 2 : 1;
-        int ready = ppoll(fds, count, &timeout, &waiting);
+        int ready = ppoll(fds, 3, &timeout, &waiting);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "%s: poll: %s\n", kProgram, std::strerror(errno));
             status = 1;
@@ -238,7 +290,23 @@ int main(int argc, char** argv) {
         if (g_stop) break;
         now = logger.now();
 
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+        if (fds[2].revents & POLLIN) {
+            sockaddr_storage peer{};
+            socklen_t size = sizeof peer;
+            const int client = accept4(line.listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (client >= 0 && line.fd >= 0) {
+                // One serial line, one client: a second would read the first one's answers.
+                logger.line(now, "turned away " + peerOf(peer) + ": a client is connected");
+                ::close(client);
+            } else if (client >= 0) {
+                const int on = 1;
+                setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                line.fd = client;
+                logger.line(now, "connection from " + peerOf(peer));
+            }
+        }
+
+        if (line.fd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             ssize_t n;
             bool got = false;
             while ((n = ::read(line.fd, buf, sizeof buf)) > 0) {
@@ -247,11 +315,20 @@ int main(int argc, char** argv) {
             }
             bool hangup = !got && (fds[0].revents & (POLLHUP | POLLERR));
             if (hangup || n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                // With our own hold on a pty's other side this is a real
-                // failure (a pulled adapter), not the panel closing.
-                logger.line(now, std::string("line failed: ") + (n < 0 && !hangup ? std::strerror(errno) : "hung up"));
-                status = 1;
-                break;
+                const std::string why = n < 0 && !hangup ? std::strerror(errno) : "hung up";
+                if (line.listener >= 0) {
+                    // A client leaving is the normal end of a connection; the next one may come.
+                    logger.line(now, "connection closed: " + (n == 0 ? std::string("by the client") : why));
+                    ::close(line.fd);
+                    line.fd = -1;
+                    backlog.clear();
+                } else {
+                    // With our own hold on a pty's other side this is a real
+                    // failure (a pulled adapter), not the panel closing.
+                    logger.line(now, "line failed: " + why);
+                    status = 1;
+                    break;
+                }
             }
         }
 
@@ -276,6 +353,8 @@ int main(int argc, char** argv) {
         }
 
         backlog += projector.transmit(logger.now());
+        // Without a client the answers go nowhere, as on an unplugged cable.
+        if (line.fd < 0) backlog.clear();
         if (!backlog.empty()) {
             ssize_t n = ::write(line.fd, backlog.data(), backlog.size());
             if (n > 0) backlog.erase(0, static_cast<std::size_t>(n));

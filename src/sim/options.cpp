@@ -1,5 +1,6 @@
 #include "sim/options.h"
 
+#include <QCommandLineParser>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -8,25 +9,27 @@
 
 namespace qelo::sim {
 
-namespace {
-
-bool parseLong(std::string_view text, long& value) {
-    if (text.empty()) return false;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size();
+bool parseWhole(std::string_view text, long& value) {
+    long v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return false;
+    value = v;
+    return true;
 }
 
+namespace {
+
 bool parseDouble(std::string_view text, double& value) {
-    if (text.empty()) return false;
-    std::string copy(text);
-    char* end = nullptr;
-    value = std::strtod(copy.c_str(), &end);
-    return end == copy.c_str() + copy.size() && std::isfinite(value);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return false;
+    value = v;
+    return true;
 }
 
 bool parseMillis(std::string_view text, Millis& value) {
     long ms = 0;
-    if (!parseLong(text, ms) || ms < 0) return false;
+    if (!parseWhole(text, ms) || ms < 0) return false;
     value = Millis{ms};
     return true;
 }
@@ -65,7 +68,10 @@ std::string usage(std::string_view program) {
 Without DEVICE it makes a pseudo-terminal and prints the path of the panel's
 side as the first line of standard output, exactly "PTY /dev/pts/N". Point the
 panel at that path. With DEVICE (e.g. /dev/ttyUSB0) it works the device in raw
-mode at --baud instead and prints "DEVICE <path>" as the first line.
+mode at --baud instead and prints "DEVICE <path>" as the first line. With
+--listen it waits for TCP connections instead, as a serial device server does,
+and prints "TCP HOST:PORT" (port 0 picks a free port, and the line tells
+which); it serves one connection at a time and turns others away while busy.
 
 The projector reads frames of three characters and CR and answers:
   CR0   power status, two characters and CR: 80 standby, 40 count-down,
@@ -99,6 +105,9 @@ Options (MS is milliseconds; --name=VALUE works too):
   --state XX          start in power state XX (any CR0 code, e.g. 88)
   --mode D            start in input mode D (1, 2 or 3; default 1)
   --reversal XX       picture reversal (11, 10, 01 or 00; default 11)
+  --listen [HOST:]PORT
+                      listen on TCP instead of a serial line; HOST is
+                      127.0.0.1 unless given (0.0.0.0 for every interface)
 Faults:
   --silent            never answer nor talk unasked (commands still take
                       effect)
@@ -114,6 +123,7 @@ Other:
   --exit-on-eof       end when standard input ends (by default an ended
                       standard input is just no longer read)
   -h, --help          this text
+  --version           the version
 
 Commands on standard input, one a line, at any time:
   silent [on|off]     garbage [on|off]    split MS    chatter MS
@@ -137,94 +147,176 @@ On exit (SIGINT, SIGTERM, SIGHUP, "quit", after a hang-up) standard output
 gets the last line:
   frames received N, malformed frames N, answers sent N, unasked sent N
 Frames received counts well-formed frames only. Exit status: 0, or 1 when the
-line failed, 2 for a bad command line.
+command line is wrong or the line failed.
 )";
     return text;
+}
+
+namespace {
+
+struct OptionSpec {
+    const char* name;
+    const char* value;  // nullptr: a switch
+    const char* needs;  // what a bad or missing value gets told
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"help", nullptr, nullptr},
+    {"version", nullptr, nullptr},
+    {"silent", nullptr, nullptr},
+    {"garbage", nullptr, nullptr},
+    {"quiet", nullptr, nullptr},
+    {"exit-on-eof", nullptr, nullptr},
+    {"baud", "N", "a positive baud rate"},
+    {"reply-delay", "MS", "a number of milliseconds"},
+    {"countdown", "MS", "a number of milliseconds"},
+    {"cooldown", "MS", "a number of milliseconds"},
+    {"split", "MS", "a number of milliseconds"},
+    {"chatter", "MS", "a number of milliseconds"},
+    {"hours", "N", "a number of hours"},
+    {"time-scale", "X", "a positive factor"},
+    {"state", "XX", "a power state (80, 40, 00, 20, 10, 88, 08, 24, 04, 28, 02)"},
+    {"mode", "D", "an input mode (1, 2, 3)"},
+    {"reversal", "XX", "a reversal setting (11, 10, 01, 00)"},
+    {"hangup-after", "N", "a number of frames"},
+    {"seed", "N", "a number"},
+    {"listen", "[HOST:]PORT", "a port, or HOST:PORT (e.g. 127.0.0.1:4001)"},
+};
+
+const OptionSpec* specFor(std::string_view name) {
+    for (const auto& spec : kOptions)
+        if (name == spec.name) return &spec;
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<ListenAddress> listenAddress(std::string_view text) {
+    ListenAddress a;
+    std::string_view port = text;
+    if (text.starts_with('[')) {
+        const auto close = text.find("]:");
+        if (close == std::string_view::npos) return std::nullopt;
+        a.host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
+        a.host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        if (a.host.find(':') != std::string::npos) return std::nullopt;
+    }
+    long n = 0;
+    if (a.host.empty() || !parseWhole(port, n) || n < 0 || n > 65535) return std::nullopt;
+    a.port = static_cast<int>(n);
+    return a;
 }
 
 ParseResult parseArgs(const std::vector<std::string>& args) {
     Options o;
     auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::optional<std::string> inlineValue;
-        if (arg.rfind("--", 0) == 0) {
-            if (auto eq = arg.find('='); eq != std::string::npos) {
-                inlineValue = arg.substr(eq + 1);
-                arg.resize(eq);
-            }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const auto& spec : kOptions) {
+        QStringList names{spec.name};
+        if (spec.name == std::string_view("help")) names.prepend("h");
+        QCommandLineOption option(names);
+        if (spec.value) option.setValueName(spec.value);
+        parser.addOption(option);
+    }
+    QStringList argv{"qelo-projector-sim"};
+    for (const auto& a : args) argv << QString::fromStdString(a);
+    if (!parser.parse(argv)) {
+        if (!parser.unknownOptionNames().isEmpty()) {
+            const std::string name = parser.unknownOptionNames()[0].toStdString();
+            return fail("unknown option " + std::string(name.size() == 1 ? "-" : "--") + name);
         }
-        auto value = [&](std::string& out) {
-            if (inlineValue) {
-                out = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        auto flag = [&]() { return !inlineValue; };
-        std::string v;
-        auto needs = [&](const char* what) { return fail(arg + " needs " + what); };
+        // Qt names the option in quotes: "Missing value after '--baud'."
+        const QString text = parser.errorText();
+        const auto open = text.indexOf('\''), close = text.lastIndexOf('\'');
+        const std::string option = open >= 0 && close > open ? text.mid(open + 1, close - open - 1).toStdString() : "";
+        std::string_view bare = option;
+        while (bare.starts_with('-')) bare.remove_prefix(1);
+        const OptionSpec* spec = specFor(bare);
+        if (spec && spec->needs) return fail(option + " needs " + spec->needs);
+        if (spec) return fail(option + " takes no value");
+        return fail(text.toStdString());
+    }
 
-        if (arg == "-h" || arg == "--help") {
-            o.help = true;
-        } else if (arg == "--silent" && flag()) {
-            o.faults.silent = true;
-        } else if (arg == "--garbage" && flag()) {
-            o.faults.garbage = true;
-        } else if (arg == "--quiet" && flag()) {
-            o.quiet = true;
-        } else if (arg == "--exit-on-eof" && flag()) {
-            o.exitOnEof = true;
-        } else if (arg == "--baud") {
-            long n = 0;
-            if (!value(v) || !parseLong(v, n) || n <= 0 || n > 4000000) return needs("a positive baud rate");
-            o.settings.baud = static_cast<int>(n);
-        } else if (arg == "--reply-delay" || arg == "--countdown" || arg == "--cooldown" ||
-                   arg == "--split" || arg == "--chatter") {
-            Millis ms{};
-            if (!value(v) || !parseMillis(v, ms)) return needs("a number of milliseconds");
-            if (arg == "--reply-delay") o.settings.replyDelay = ms;
-            if (arg == "--countdown") o.settings.countdown = ms;
-            if (arg == "--cooldown") o.settings.cooldown = ms;
-            if (arg == "--split") o.faults.split = ms;
-            if (arg == "--chatter") o.faults.chatter = ms;
-        } else if (arg == "--hours") {
-            double h = 0;
-            if (!value(v) || !parseDouble(v, h) || h < 0) return needs("a number of hours");
-            o.settings.lampHours = h;
-        } else if (arg == "--time-scale") {
-            double x = 0;
-            if (!value(v) || !parseDouble(v, x) || x <= 0) return needs("a positive factor");
-            o.settings.timeScale = x;
-        } else if (arg == "--state") {
-            if (!value(v) || !Projector::validState(v)) return needs("a power state (80, 40, 00, 20, 10, 88, 08, 24, 04, 28, 02)");
-            o.settings.state = v;
-        } else if (arg == "--mode") {
-            if (!value(v) || v.size() != 1 || !Projector::validMode(v[0])) return needs("an input mode (1, 2, 3)");
-            o.settings.mode = v[0];
-        } else if (arg == "--reversal") {
-            if (!value(v) || !Projector::validReversal(v)) return needs("a reversal setting (11, 10, 01, 00)");
-            o.settings.reversal = v;
-        } else if (arg == "--hangup-after") {
-            long n = 0;
-            if (!value(v) || !parseLong(v, n) || n < 0) return needs("a number of frames");
-            o.faults.hangupAfter = n;
-        } else if (arg == "--seed") {
-            long n = 0;
-            if (!value(v) || !parseLong(v, n) || n < 0) return needs("a number");
-            o.settings.seed = static_cast<std::uint32_t>(n);
-        } else if (!arg.empty() && arg[0] == '-') {
-            return fail("unknown option " + args[i]);
-        } else if (o.device.empty()) {
-            o.device = arg;
-        } else {
-            return fail("only one device, got " + o.device + " and " + arg);
+    // Given twice, the last one counts.
+    auto value = [&](const char* name) -> std::optional<std::string> {
+        const QStringList values = parser.values(name);
+        if (values.isEmpty()) return std::nullopt;
+        return values.last().toStdString();
+    };
+    auto needs = [](const char* name) { return "--" + std::string(name) + " needs " + specFor(name)->needs; };
+    long n = 0;
+    if (auto v = value("baud")) {
+        if (!parseWhole(*v, n) || n <= 0 || n > 4000000) return fail(needs("baud"));
+        o.settings.baud = static_cast<int>(n);
+    }
+    const struct {
+        const char* name;
+        Millis& target;
+    } millis[] = {{"reply-delay", o.settings.replyDelay},
+                  {"countdown", o.settings.countdown},
+                  {"cooldown", o.settings.cooldown},
+                  {"split", o.faults.split},
+                  {"chatter", o.faults.chatter}};
+    for (const auto& m : millis) {
+        if (auto v = value(m.name)) {
+            if (!parseMillis(*v, m.target)) return fail(needs(m.name));
         }
     }
+    if (auto v = value("hours")) {
+        double h = 0;
+        if (!parseDouble(*v, h) || h < 0) return fail(needs("hours"));
+        o.settings.lampHours = h;
+    }
+    if (auto v = value("time-scale")) {
+        double x = 0;
+        if (!parseDouble(*v, x) || x <= 0) return fail(needs("time-scale"));
+        o.settings.timeScale = x;
+    }
+    if (auto v = value("state")) {
+        if (!Projector::validState(*v)) return fail(needs("state"));
+        o.settings.state = *v;
+    }
+    if (auto v = value("mode")) {
+        if (v->size() != 1 || !Projector::validMode((*v)[0])) return fail(needs("mode"));
+        o.settings.mode = (*v)[0];
+    }
+    if (auto v = value("reversal")) {
+        if (!Projector::validReversal(*v)) return fail(needs("reversal"));
+        o.settings.reversal = *v;
+    }
+    if (auto v = value("hangup-after")) {
+        if (!parseWhole(*v, n) || n < 0) return fail(needs("hangup-after"));
+        o.faults.hangupAfter = n;
+    }
+    if (auto v = value("seed")) {
+        if (!parseWhole(*v, n) || n < 0 || n > 0xffffffffL) return fail(needs("seed"));
+        o.settings.seed = static_cast<std::uint32_t>(n);
+    }
+    if (auto v = value("listen")) {
+        auto a = listenAddress(*v);
+        if (!a) return fail(needs("listen"));
+        o.listen = *a;
+    }
+    o.help = parser.isSet("help");
+    o.version = parser.isSet("version");
+    o.faults.silent = parser.isSet("silent");
+    o.faults.garbage = parser.isSet("garbage");
+    o.quiet = parser.isSet("quiet");
+    o.exitOnEof = parser.isSet("exit-on-eof");
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return fail("only one device, got " + positional[0].toStdString() + " and " + positional[1].toStdString());
+    if (!positional.isEmpty()) o.device = positional[0].toStdString();
+    if (o.listen && !o.device.empty()) return fail("a device and --listen cannot be used together");
     return ParseResult{o, {}};
 }
+
+std::string versionText(std::string_view program) { return std::string(program) + " " QELO_VERSION "\n"; }
 
 std::string describe(const Projector& p, Time now) {
     char hours[32];
@@ -265,7 +357,7 @@ CommandResult applyCommand(Projector& p, Time now, std::string_view line) {
         p.hangUp(now);
     } else if (cmd == "hangup-after") {
         long n = 0;
-        if (!parseLong(arg, n) || n < 0) return bad("needs a number of frames");
+        if (!parseWhole(arg, n) || n < 0) return bad("needs a number of frames");
         p.setHangupAfter(now, n);
     } else if (cmd == "state") {
         if (!p.forceState(now, arg)) return bad("unknown power state");

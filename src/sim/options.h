@@ -11,13 +11,27 @@
 
 namespace qelo::sim {
 
+// Where to wait for TCP connections.
+struct ListenAddress {
+    std::string host = "127.0.0.1";  // loopback unless asked
+    int port = 0;                    // 0: any free port
+};
+
+// "PORT", "HOST:PORT" or "[IPv6]:PORT".
+std::optional<ListenAddress> listenAddress(std::string_view text);
+
+// A whole number, sign allowed, nothing around it.
+bool parseWhole(std::string_view text, long& value);
+
 struct Options {
     Settings settings;
     Faults faults;
     std::string device;  // empty: make a pseudo-terminal
+    std::optional<ListenAddress> listen;
     bool quiet = false;
     bool exitOnEof = false;
     bool help = false;
+    bool version = false;
 };
 
 struct ParseResult {
@@ -28,6 +42,7 @@ struct ParseResult {
 // args excludes the program name.
 ParseResult parseArgs(const std::vector<std::string>& args);
 std::string usage(std::string_view program);
+std::string versionText(std::string_view program);
 
 struct CommandResult {
     bool ok = true;

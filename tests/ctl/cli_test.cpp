@@ -101,9 +101,25 @@ TEST(CommandLine, OptionsAndTheirFaults) {
         {{"--timeout", "abc", "status"}, "--timeout needs a number of milliseconds from 1 to 3600000"},
         {{"--timeout", "99999999999", "status"}, "--timeout needs a number of milliseconds from 1 to 3600000"},
         {{"status", "--timeout"}, "--timeout needs a number of milliseconds from 1 to 3600000"},
-        {{"--device"}, "--device needs the path of a serial device"},
+        {{"--device"}, "--device needs the path of a serial device or tcp://HOST:PORT"},
         {{"--raw=yes", "status"}, "--raw takes no value"},
         {{"--frob", "status"}, "unknown option --frob"},
+        {{"-x", "status"}, "unknown option -x"},
+        {{"--interval", "+5", "vol +"}, "--interval needs a number of milliseconds from 0 to 3600000"},
+        {{"--raw", "--json", "status"}, "--raw and --json cannot be used together"},
+        // Addresses of serial device servers, and devices named twice.
+        {{"--device", "tcp://[::1]:4001", "--device", "tcp://Room-12.example:1", "status"}, ""},
+        {{"--device", "tcp://10.0.0.5", "status"}, "tcp://10.0.0.5 has no port (tcp://HOST:PORT)"},
+        {{"--device", "tcp://10.0.0.5:", "status"}, "tcp://10.0.0.5: has no port (tcp://HOST:PORT)"},
+        {{"--device", "tcp://:4001", "status"}, "tcp://:4001 has no host (tcp://HOST:PORT)"},
+        {{"--device", "tcp://h:65536", "status"}, "the port of tcp://h:65536 must be a number from 1 to 65535"},
+        {{"--device", "tcp://h:0", "status"}, "the port of tcp://h:0 must be a number from 1 to 65535"},
+        {{"--device", "tcp://h:40x1", "status"}, "the port of tcp://h:40x1 must be a number from 1 to 65535"},
+        {{"--device", "tcp://::1:4001", "status"}, "write an IPv6 address in brackets: tcp://[::1]:4001"},
+        {{"--device", "tcp://[::1:4001", "status"}, "no closing ] in tcp://[::1:4001"},
+        {{"--device", "tcp://H:1", "--device", "tcp://h:1", "status"}, "tcp://h:1 is given twice"},
+        {{"--device", "/dev/pts/3", "--device", "/dev//pts/./3", "status"}, "/dev//pts/./3 is given twice"},
+        {{"--port", "2", "--port", "2", "status"}, "port 2 is given twice"},
     };
     for (const auto& c : cases) {
         const ParseResult r = parseCommandLine(c.args);
@@ -113,7 +129,7 @@ TEST(CommandLine, OptionsAndTheirFaults) {
     const Options o = *parseCommandLine({"--device", "/dev/pts/3", "--baud", "9600", "--timeout=250",
                                          "--repeat", "4", "--interval", "30", "--raw", "status"})
                            .options;
-    EXPECT_EQ(o.device, "/dev/pts/3");
+    EXPECT_EQ(o.devices, std::vector<std::string>{"/dev/pts/3"});
     EXPECT_EQ(o.baud, 9600);
     EXPECT_EQ(o.timeoutMs, 250);
     EXPECT_EQ(o.repeat, 4);

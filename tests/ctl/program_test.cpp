@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -36,8 +39,9 @@ public:
         if (p_.waitForReadyRead(10000)) {
             const QString first = QString::fromUtf8(p_.readLine()).trimmed();
             if (first.startsWith("PTY ")) device_ = first.mid(4);
+            if (first.startsWith("TCP ")) device_ = "tcp://" + first.mid(4);
         }
-        EXPECT_FALSE(device_.isEmpty()) << "the simulator gave no pseudo-terminal";
+        EXPECT_FALSE(device_.isEmpty()) << "the simulator gave no line";
     }
     ~Simulator() {
         if (p_.state() != QProcess::NotRunning) {
@@ -81,6 +85,11 @@ TEST(Program, ExitStatusesTellWhatHappened) {
          {"qelo-ctl: /dev/pts/", ": the device went away"}},
         {{}, {"--device", "/nonexistent/tty0", "status"}, 3, "",
          {"qelo-ctl: /nonexistent/tty0: No such file or directory\n"}},
+        {{"--listen", "0", "--state", "00", "--hours", "1234"}, {"status", "l-time"}, 0, "Power ON\n1 2 3 4 Hour\n", {}},
+        {{"--listen", "0", "--silent"}, {"--timeout", "200", "status"}, 2, "",
+         {"qelo-ctl: no reply to \"status\" (CR0) within 200 ms on tcp://127.0.0.1:"}},
+        {{}, {"--device", "tcp://127.0.0.1:1", "status"}, 3, "", {"qelo-ctl: tcp://127.0.0.1:1: Connection refused\n"}},
+        {{}, {"--device", "tcp://127.0.0.1", "status"}, 1, "", {"qelo-ctl: tcp://127.0.0.1 has no port"}},
     };
     for (const auto& c : cases) {
         QStringList args = c.args;
@@ -117,6 +126,32 @@ TEST(Program, ListsEveryActionWithItsCode) {
 }
 
 #ifdef QELO_SIM_PATH
+TEST(Program, RunsOnSeveralProjectorsAtOnceAndEndsWithTheWorstStatus) {
+    Simulator on({"--state", "00", "--hours", "1234"}), standby({"--listen", "0"}), silent({"--silent"});
+    const QStringList devices{"--device", on.device(), "--device", standby.device(), "--device", silent.device()};
+    const Result text = runCtl(QStringList{"--timeout", "300"} + devices + QStringList{"status", "l-time"});
+    EXPECT_EQ(text.status, 2);
+    QStringList lines = QString::fromStdString(text.out).split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    QStringList expected{on.device() + ": 1 2 3 4 Hour", on.device() + ": Power ON",
+                         standby.device() + ": 0 0 0 0 Hour", standby.device() + ": Stand by"};
+    expected.sort();
+    EXPECT_EQ(lines, expected);
+    EXPECT_NE(text.err.find(silent.device().toStdString() + ": qelo-ctl: no reply to \"status\""), std::string::npos);
+
+    const Result json = runCtl(QStringList{"--json", "--timeout", "300"} + devices + QStringList{"status"});
+    EXPECT_EQ(json.status, 2);
+    QMap<QString, QJsonObject> byDevice;
+    for (const QString& line : QString::fromStdString(json.out).split('\n', Qt::SkipEmptyParts)) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        byDevice[o["device"].toString()] = o;
+    }
+    ASSERT_EQ(byDevice.size(), 3) << json.out;
+    EXPECT_EQ(byDevice[on.device()]["words"].toString(), "Power ON");
+    EXPECT_EQ(byDevice[standby.device()]["words"].toString(), "Stand by");
+    EXPECT_FALSE(byDevice[silent.device()]["ok"].toBool());
+}
+
 TEST(Program, RepeatSendsTheGivenNumberOfFrames) {
     Simulator sim({"--state", "00"});
     const Result r = runCtl({"--device", sim.device(), "--repeat", "7", "--interval", "15", "vol", "+"});

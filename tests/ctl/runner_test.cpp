@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+
 #include <map>
 #include <sstream>
 #include <vector>
@@ -182,4 +186,58 @@ TEST(Runner, LineFailureIsStatusThreeWithTheDevice) {
     const Outcome r = runCtl(line, {"power on", "status"});
     EXPECT_EQ(r.status, kPortFailed);
     EXPECT_EQ(r.err, "qelo-ctl: /dev/pts/9: the device went away (the line was hung up)\n");
+}
+
+// Every line --json prints must parse, and its byte fields must give back
+// exactly the bytes that travelled, whatever they were.
+TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
+    std::string everyByte;
+    for (int b = 0; b < 256; ++b)
+        if (b != '\r') everyByte += static_cast<char>(b);
+    const struct {
+        std::vector<std::string> args;
+        std::string answer;  // to CR0 and C00; empty: none
+        int status;
+        std::string reply;  // expected, as bytes; "-" for null
+        std::string words;  // "-" for null
+        std::string error;  // empty: ok
+    } cases[] = {
+        {{"status"}, "00\r", kDone, "00\r", "Power ON", ""},
+        {{"power on"}, "\x06\r", kDone, "\x06\r", "-", ""},
+        {{"power on"}, "", kDone, "-", "-", ""},
+        {{"status"}, everyByte + "\r", kDone, everyByte + "\r", "-", ""},
+        {{"status"}, "", kNoReply, "-", "-", "no reply to \"status\" (CR0) within 500 ms on /dev/pts/9"},
+        {{"status"}, std::string(70'000, 'x'), kNoReply, std::string(kLongestReply, 'x'), "-",
+         "the reply to \"status\" (CR0) on /dev/pts/9 ran past 256 bytes without a CR"},
+    };
+    for (const auto& c : cases) {
+        ScriptedLine line;
+        if (!c.answer.empty()) line.answers["CR0\r"] = line.answers["C00\r"] = {{10, c.answer}};
+        std::vector<std::string> args{"--json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome r = runCtl(line, args);
+        EXPECT_EQ(r.status, c.status) << c.reply.size();
+        QJsonParseError error{};
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out;
+        EXPECT_EQ(QString::fromStdString(r.out).count('\n'), 1);
+        EXPECT_EQ(o["device"].toString(), "/dev/pts/9");
+        EXPECT_EQ(o["code"].toString(), line.sent.at(0).second.substr(0, 3).c_str());
+        EXPECT_EQ(o["sent"].toString(), QString::fromStdString(line.sent.at(0).second));
+        auto bytes = [](const QJsonValue& v) { return v.isNull() ? std::string("-") : v.toString().toLatin1().toStdString(); };
+        EXPECT_EQ(bytes(o["reply"]), c.reply);
+        EXPECT_EQ(bytes(o["words"]), c.words);
+        EXPECT_EQ(o["ms"].isNull(), c.reply == "-");
+        EXPECT_EQ(o["ok"].toBool(), c.error.empty());
+        EXPECT_EQ(o["error"].toString().toStdString(), c.error);
+        EXPECT_TRUE(std::all_of(r.out.begin(), r.out.end(), [](char ch) { return ch > 0 && ch < 0x7f && ch != '\r'; }));
+    }
+
+    // Text from the user is UTF-8; what is not becomes U+FFFD.
+    std::ostringstream out;
+    writeJson(out, {"/dev/\xe2\x86\x91\xf0\x9f\x93\xbd\xff\xc0\xaf\xed\xa0\x80\"\\\t", nullptr, nullptr, nullptr,
+                    nullptr, {}, "x"});
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    EXPECT_EQ(o["device"].toString(), QString::fromUtf8("/dev/\u2191\U0001F4FD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\"\\\t"));
+    EXPECT_FALSE(o["ok"].toBool());
 }

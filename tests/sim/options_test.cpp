@@ -29,6 +29,15 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(o.faults.hangupAfter, 3);
     EXPECT_EQ(o.settings.seed, 9u);
     EXPECT_EQ(o.device, "/dev/ttyUSB0");
+    EXPECT_FALSE(o.listen);
+
+    for (auto [given, host, port] : {std::tuple{"4001", "127.0.0.1", 4001}, {"0.0.0.0:0", "0.0.0.0", 0},
+                                     {"[::1]:80", "::1", 80}}) {
+        auto l = parseArgs({"--listen", given});
+        ASSERT_TRUE(l.options && l.options->listen) << given << ": " << l.error;
+        EXPECT_EQ(l.options->listen->host, host);
+        EXPECT_EQ(l.options->listen->port, port);
+    }
 }
 
 TEST(Options, RefusesBadValues) {
@@ -36,7 +45,8 @@ TEST(Options, RefusesBadValues) {
              {"--baud"}, {"--baud", "0"}, {"--baud", "96OO"}, {"--reply-delay", "-1"}, {"--split", "1.5"},
              {"--time-scale", "0"}, {"--time-scale", "nan"}, {"--hours", "-2"}, {"--state", "81"},
              {"--mode", "4"}, {"--mode", "11"}, {"--reversal", "12"}, {"--silent=on"}, {"--nope"},
-             {"dev1", "dev2"}}) {
+             {"dev1", "dev2"}, {"--seed", "1e3"}, {"--listen", "4001", "/dev/ttyUSB0"}, {"--listen", "70000"},
+             {"--listen", "::1:4001"}, {"--listen", ":4001"}, {"--listen", "host:"}, {"--listen"}}) {
         auto r = parseArgs(args);
         EXPECT_FALSE(r.options) << args[0];
         EXPECT_FALSE(r.error.empty());

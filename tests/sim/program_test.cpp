@@ -128,7 +128,7 @@ TEST(Program, RejectsABadCommandLine) {
     for (auto args : {std::vector<std::string>{"--baud", "fast"}, {"--state", "99"}, {"--bogus"}, {"a", "b"}}) {
         SimProcess sim(args);
         EXPECT_EQ(sim.readLine(), "");
-        EXPECT_EQ(sim.stop(0), 2) << args[0];
+        EXPECT_EQ(sim.stop(0), 1) << args[0];
     }
 }
 
