@@ -1,8 +1,14 @@
 # What `cmake --install` puts on a system, and the Debian package CPack makes
-# of it: the programs, their menu entries, the icon and the AppStream data.
+# of it: the programs, their menu entries, the icon, the AppStream data, the
+# manual pages, the shell completions, the licence and the changelog.
 include(GNUInstallDirs)
 
 set(QELO_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging)
+
+# A packager sets these; the defaults are this tree's own.
+set(QELO_MAINTAINER "The qelo-panel developers <qelo-panel@localhost>" CACHE STRING
+    "Maintainer of the package, as \"Name <address>\"")
+set(QELO_HOMEPAGE "" CACHE STRING "Home page of the project (none when empty)")
 
 # The demo finds the simulator next to itself, so they share a directory.
 foreach(program qelo-panel qelo-demo qelo-projector-sim qelo-ctl)
@@ -11,6 +17,10 @@ foreach(program qelo-panel qelo-demo qelo-projector-sim qelo-ctl)
   endif()
 endforeach()
 
+set(QELO_METAINFO_URL "")
+if(QELO_HOMEPAGE)
+  set(QELO_METAINFO_URL "<url type=\"homepage\">${QELO_HOMEPAGE}</url>")
+endif()
 if(TARGET qelo-panel)
   install(FILES ${QELO_PACKAGING_DIR}/qelo-panel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   configure_file(${QELO_PACKAGING_DIR}/org.qelo.panel.metainfo.xml.in
@@ -28,12 +38,99 @@ if(TARGET qelo-demo)
   install(FILES ${QELO_PACKAGING_DIR}/qelo-demo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()
 
+# ---- Licence, in the form Debian reads ----------------------------------------
+# The MIT text once, in LICENSE; the copyright file quotes it as Debian's
+# format wants: blank lines as " .", every line indented.
+file(READ ${CMAKE_SOURCE_DIR}/LICENSE qelo_license)
+string(REGEX REPLACE "^MIT License\n\n[^\n]*\n\n" "" qelo_license "${qelo_license}")
+string(REGEX REPLACE "\n+$" "" qelo_license "${qelo_license}")
+string(REPLACE "\n\n" "\n.\n" qelo_license "${qelo_license}")
+string(REPLACE "\n" "\n " QELO_LICENSE_PARAGRAPHS " ${qelo_license}")
+set(QELO_COPYRIGHT_SOURCE "")
+if(QELO_HOMEPAGE)
+  set(QELO_COPYRIGHT_SOURCE "\nSource: ${QELO_HOMEPAGE}")
+endif()
+configure_file(${QELO_PACKAGING_DIR}/copyright.in ${CMAKE_BINARY_DIR}/packaging/copyright @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# ---- Manual pages and changelog, compressed as Debian wants them ---------------
+find_program(QELO_GZIP gzip)
+find_program(QELO_HELP2MAN help2man)
+set(qelo_man_dir ${CMAKE_BINARY_DIR}/packaging/man)
+set(qelo_gzipped)
+# The pages of the programs that print --help are made from it, so they never
+# fall out of step; the panel and the demo read no options of their own.
+set(qelo_help_pages "qelo-ctl|run the projector's functions from a shell"
+                    "qelo-projector-sim|a simulated data projector on a serial line or TCP port")
+foreach(entry IN LISTS qelo_help_pages)
+  string(REPLACE "|" ";" entry "${entry}")
+  list(GET entry 0 program)
+  list(GET entry 1 summary)
+  if(NOT TARGET ${program})
+    continue()
+  endif()
+  if(NOT QELO_HELP2MAN)
+    message(STATUS "help2man not found: no manual page for ${program}")
+    continue()
+  endif()
+  add_custom_command(OUTPUT ${qelo_man_dir}/${program}.1
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${qelo_man_dir}
+    COMMAND ${QELO_HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${summary}
+            --output=${qelo_man_dir}/${program}.1 $<TARGET_FILE:${program}>
+    DEPENDS ${program}
+    COMMENT "Manual page of ${program}"
+    VERBATIM)
+  list(APPEND qelo_gzipped ${qelo_man_dir}/${program}.1)
+endforeach()
+foreach(program qelo-panel qelo-demo)
+  if(TARGET ${program})
+    configure_file(${QELO_PACKAGING_DIR}/man/${program}.1.in ${qelo_man_dir}/${program}.1 @ONLY)
+    list(APPEND qelo_gzipped ${qelo_man_dir}/${program}.1)
+  endif()
+endforeach()
+configure_file(${QELO_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+list(APPEND qelo_gzipped ${CMAKE_BINARY_DIR}/packaging/changelog)
+
+set(qelo_gz_files)
+foreach(file IN LISTS qelo_gzipped)
+  add_custom_command(OUTPUT ${file}.gz
+    COMMAND ${QELO_GZIP} -9 -n -c ${file} > ${file}.gz
+    DEPENDS ${file}
+    VERBATIM)
+  list(APPEND qelo_gz_files ${file}.gz)
+  if(file MATCHES "\\.1$")
+    install(FILES ${file}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
+add_custom_target(qelo_packaging_files ALL DEPENDS ${qelo_gz_files})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# ---- Bash completion, where bash-completion loads it on demand -----------------
+set(qelo_completions share/bash-completion/completions)
+find_package(PkgConfig QUIET)
+if(PKG_CONFIG_FOUND)
+  pkg_get_variable(qelo_completions_abs bash-completion completionsdir)
+  pkg_get_variable(qelo_completions_prefix bash-completion prefix)
+  if(qelo_completions_abs AND qelo_completions_prefix)
+    file(RELATIVE_PATH qelo_completions ${qelo_completions_prefix} ${qelo_completions_abs})
+  endif()
+endif()
+foreach(program qelo-ctl qelo-projector-sim)
+  if(TARGET ${program})
+    install(FILES ${QELO_PACKAGING_DIR}/completion/${program} DESTINATION ${qelo_completions})
+  endif()
+endforeach()
+
 # ---- Debian package --------------------------------------------------------
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qelo-panel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The qelo-panel developers")
-set(CPACK_PACKAGE_CONTACT "The qelo-panel developers <qelo-panel@localhost>")
+set(CPACK_PACKAGE_CONTACT "${QELO_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QELO_MAINTAINER}")
+if(QELO_HOMEPAGE)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QELO_HOMEPAGE}")
+endif()
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel for a data projector on an RS-232C line")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "A window laid out like the projector's remote control: every click sends the\n\
@@ -52,3 +149,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "at-spi2-core")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "orca")
 include(CPack)
+
+if(QELO_WITH_TESTS AND TARGET qelo-panel)
+  add_test(NAME package.deb COMMAND ${QELO_PACKAGING_DIR}/check-package ${CMAKE_BINARY_DIR})
+  set_tests_properties(package.deb PROPERTIES TIMEOUT 300)
+endif()

@@ -371,15 +371,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
 
 std::string usage(std::string_view program) {
     const std::string p(program);
-    const std::string pad(p.size(), ' ');
-    return "Usage: " + p + " [--device PATH|tcp://HOST:PORT]... | [--port N]...\n" +
-           "       " + pad + " [--baud 19200|9600] [--timeout MS] [--repeat N] [--interval MS]\n" +
-           "       " + pad + " [--watch] [--raw | --json] ACTION...\n" +
-           "       " + p + " --list\n";
+    return "Usage: " + p + " [OPTION]... ACTION...\n" + "  or:  " + p + " --list\n";
 }
 
 std::string helpText(std::string_view program) {
-    return usage(program) + R"(Sends each ACTION to the projector in turn. An action is a panel button by
+    return usage(program) + R"(
+Sends each ACTION to the projector in turn. An action is a panel button by
 its group and caption ("power on", "audio-mute off", "vol +", "cursor up",
 "status", "l-time"), in one word or several, or a raw code (C00, CR3).
 
@@ -413,9 +410,12 @@ reply, words, ms (from the send to the reply), ok and, when not ok, error.
 Sent and reply carry the bytes as they travelled, one character per byte
 (U+0000 to U+00FF); null where nothing was sent or came back.
 
-Exit status: 0 done, 1 bad usage, 2 a query got no reply (or a reply of more
-than 256 bytes without CR), 3 the port could not be opened or written, or
-the server could not be reached or closed the connection.
+Exit status:
+  0  done
+  1  bad usage
+  2  a query got no reply, or a reply of more than 256 bytes without CR
+  3  the port could not be opened or written, or the server could not be
+     reached or closed the connection
 )";
 }
 
