@@ -82,6 +82,7 @@ PanelProgram::PanelProgram(PanelApplication& app, platform::qt::PortMap map)
     window.setFailureReporter(reporter);
     port.setFailureReporter(reporter);
     platform::qt::applyAccessibility(window);
+    platform::qt::describePortDevices(window, [this](int number) { return port.deviceFor(number); });
 }
 
 PanelProgram::~PanelProgram() {

@@ -65,7 +65,8 @@ class RadioButton {
 public:
     virtual ~RadioButton() = default;
     // Selecting a button that is not selected raises its click event at
-    // once, inside this call; selecting a selected one raises nothing.
+    // once, inside this call; selecting a selected one raises nothing. The
+    // operator's click raises it even on the button already selected.
     virtual void setValue(bool selected) = 0;
     virtual bool value() const = 0;
     virtual void onClick(std::function<void()> handler) = 0;

@@ -66,7 +66,10 @@ TEST_F(PanelOnPty, AHangUpLeavesThePanelIdleAndTheNextSendIsReported) {
 
     panel.click("Command44");
     ASSERT_EQ(panel.messages.size(), 1u);
-    EXPECT_EQ(panel.messages[0].rfind(pty.path() + ": the device went away", 0), 0u) << panel.messages[0];
+    // Which port, which device, what became of it and what to do.
+    EXPECT_EQ(panel.messages[0].rfind(pty.path() + " (COM1) is not open: the device went away", 0), 0u)
+        << panel.messages[0];
+    EXPECT_NE(panel.messages[0].find(". Choose a port with COM."), std::string::npos) << panel.messages[0];
     // The failed send touched nothing.
     EXPECT_EQ(panel.caption("Label11"), "");
     EXPECT_FALSE(panel.window.timer("Timer2").enabled());

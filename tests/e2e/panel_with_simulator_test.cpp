@@ -77,7 +77,7 @@ TEST_F(PanelWithSimulator, AHangUpLeavesThePanelIdleAndTheNextSendIsReported) {
 
     panel->click("Command44");
     ASSERT_EQ(panel->messages.size(), 1u);
-    EXPECT_NE(panel->messages[0].find(sim->pty() + ": the device went away"), std::string::npos)
+    EXPECT_NE(panel->messages[0].find(sim->pty() + " (COM1) is not open: the device went away"), std::string::npos)
         << panel->messages[0];
 }
 

@@ -186,7 +186,7 @@ TEST_F(PortOnPty, ClosingIsIdempotentAndWritesThenFailNamingTheDevice) {
         port.output("C00\r");
         FAIL() << "wrote to a closed port";
     } catch (const SerialError& e) {
-        EXPECT_EQ(std::string(e.what()), pty.path() + ": the port is not open");
+        EXPECT_EQ(std::string(e.what()), pty.path() + " (COM1) is not open: it was closed. Choose a port with COM.");
     }
 }
 
@@ -242,7 +242,7 @@ TEST_F(PortOnPty, AVanishingDeviceClosesThePortWithoutSpinning) {
         FAIL() << "wrote to a vanished device";
     } catch (const SerialError& e) {
         const std::string what = e.what();
-        EXPECT_EQ(what.rfind(pty.path() + ": the device went away (", 0), 0u) << what;
+        EXPECT_EQ(what.rfind(pty.path() + " (COM1) is not open: the device went away (", 0), 0u) << what;
         EXPECT_NE(what.find("hung up"), std::string::npos) << what;
     }
 }

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "panel/layout.h"
+#include "platform/qt/accessibility.h"
 #include "window_fixture.h"
 
 namespace qelo::test {
@@ -274,6 +275,8 @@ TEST_F(WindowTest, TheTwoRadioGroupsAreIndependent) {
         {"Option4", false, true, false, true},
         {"Option1", true, false, false, true},
         {"Option3", true, false, true, false},
+        // The selected port chosen again: chosen again, and still selected.
+        {"Option1", true, false, true, false},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.click);
@@ -283,7 +286,27 @@ TEST_F(WindowTest, TheTwoRadioGroupsAreIndependent) {
         EXPECT_EQ(window->radio("Option3").value(), s.option3);
         EXPECT_EQ(window->radio("Option4").value(), s.option4);
     }
-    EXPECT_EQ(clicks, (std::vector<std::string>{"Option2", "Option4", "Option1", "Option3"}));
+    EXPECT_EQ(clicks, (std::vector<std::string>{"Option2", "Option4", "Option1", "Option3", "Option1"}));
+}
+
+TEST_F(WindowTest, PortChoicesNameTheirDeviceAsItIsWhenThePanelIsShown) {
+    std::map<int, std::string> devices{{1, "/dev/null"}, {2, "/dev/qelo-no-such-port"}};
+    platform::qt::describePortDevices(*window, [&](int n) { return devices[n]; });
+    showWindow();
+    auto shown = [&](const char* name) {
+        QWidget* radio = widget(name);
+        EXPECT_EQ(radio->toolTip(), radio->accessibleDescription());
+        return radio->toolTip().toStdString();
+    };
+    window->frame("Frame8").setVisible(true);
+    EXPECT_EQ(shown("Option1"), "COM1: /dev/null");
+    EXPECT_EQ(shown("Option2"), "COM2: /dev/qelo-no-such-port (not present)");
+    // An adapter plugged in meanwhile shows the next time the panel opens.
+    devices = {{1, "/dev/qelo-no-such-port"}, {2, "/dev/null"}};
+    window->frame("Frame8").setVisible(false);
+    window->frame("Frame8").setVisible(true);
+    EXPECT_EQ(shown("Option1"), "COM1: /dev/qelo-no-such-port (not present)");
+    EXPECT_EQ(shown("Option2"), "COM2: /dev/null");
 }
 
 TEST_F(WindowTest, SelectingFromTheProgramRaisesClickOnlyOnAChange) {

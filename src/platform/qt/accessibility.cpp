@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QEvent>
+#include <QFileInfo>
 #include <QHash>
 #include <QLabel>
 #include <QWidget>
@@ -128,6 +130,44 @@ void applyAccessibility(QWidget& window) {
         if (!entry->description.empty()) widget->setAccessibleDescription(utf8(entry->description));
         if (!entry->tooltip.empty()) widget->setToolTip(utf8(entry->tooltip));
     }
+}
+
+namespace {
+
+class PortDevices final : public QObject {
+public:
+    PortDevices(QWidget& window, std::function<std::string(int)> deviceFor)
+        : QObject(&window), window_(window), deviceFor_(std::move(deviceFor)) {}
+
+    void refresh() {
+        for (int number : {1, 2}) {
+            auto* radio = window_.findChild<QWidget*>(QStringLiteral("Option%1").arg(number));
+            if (!radio) continue;
+            const QString device = utf8(deviceFor_(number));
+            QString text = QStringLiteral("COM%1: %2").arg(number).arg(device);
+            if (device.startsWith(QLatin1Char('/')) && !QFileInfo::exists(device)) text += QStringLiteral(" (not present)");
+            radio->setToolTip(text);
+            radio->setAccessibleDescription(text);
+        }
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) refresh();
+        return false;
+    }
+
+private:
+    QWidget& window_;
+    std::function<std::string(int)> deviceFor_;
+};
+
+}  // namespace
+
+void describePortDevices(QWidget& window, std::function<std::string(int)> deviceFor) {
+    auto* devices = new PortDevices(window, std::move(deviceFor));
+    if (auto* panel = window.findChild<QWidget*>(QStringLiteral("Frame8"))) panel->installEventFilter(devices);
+    devices->refresh();
 }
 
 }  // namespace qelo::platform::qt

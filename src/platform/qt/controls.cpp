@@ -1,5 +1,6 @@
 #include "platform/qt/controls.h"
 
+#include <QButtonGroup>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
@@ -211,8 +212,19 @@ bool QtFrame::visible() const { return !widget_->isHidden(); }
 // ---- radio buttons ------------------------------------------------------
 
 QtRadio::QtRadio(QRadioButton* widget, const Delivery& delivery) : widget_(widget), delivery_(delivery) {
+    // A click on the button already selected runs its handler again, so
+    // that choosing the port in use retries it; a click that selects it
+    // runs the handler once, on the change.
+    connect(widget_, &QRadioButton::pressed, this, [this] { ranForClick_ = false; });
     connect(widget_, &QRadioButton::toggled, this, [this](bool checked) {
-        if (checked) delivery_.run(click_);
+        if (!checked) return;
+        ranForClick_ = true;
+        delivery_.run(click_);
+    });
+    connect(widget_, &QRadioButton::clicked, this, [this] {
+        const bool again = !ranForClick_ && widget_->isChecked();
+        ranForClick_ = false;
+        if (again) delivery_.run(click_);
     });
 }
 
@@ -227,9 +239,10 @@ void QtRadio::setValue(bool selected) {
         if (click_) click_();
     } else {
         // A group's selected button cannot be cleared while it is exclusive.
-        widget_->setAutoExclusive(false);
+        QButtonGroup* group = widget_->group();
+        if (group) group->setExclusive(false);
         widget_->setChecked(false);
-        widget_->setAutoExclusive(true);
+        if (group) group->setExclusive(true);
     }
 }
 

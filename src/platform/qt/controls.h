@@ -109,6 +109,7 @@ private:
     QRadioButton* widget_;
     const Delivery& delivery_;
     std::function<void()> click_;
+    bool ranForClick_ = false;  // the click under way has run the handler
 };
 
 class QtTimer final : public QObject, public Timer {

@@ -39,6 +39,11 @@ std::string prefixed(const std::string& device, const std::string& what) {
     return device.empty() ? what : device + ": " + what;
 }
 
+std::string withoutDevice(const std::string& what, const std::string& device) {
+    const std::string prefix = device + ": ";
+    return what.rfind(prefix, 0) == 0 ? what.substr(prefix.size()) : what;
+}
+
 }  // namespace
 
 LineSettings parseSettings(const std::string& settings, const std::string& device) {
@@ -91,13 +96,17 @@ void QtSerialPort::fail(const std::string& what) const { throw SerialError(prefi
 
 std::string QtSerialPort::device() const {
     if (port_.isOpen()) return openDevice_;
+    return deviceFor(number_);
+}
+
+std::string QtSerialPort::deviceFor(int number) const {
     std::string dev;
     try {
-        if (map_) dev = map_(number_);
+        if (map_) dev = map_(number);
     } catch (const std::exception&) {
         dev.clear();
     }
-    return dev.empty() ? "COM" + std::to_string(number_) : dev;
+    return dev.empty() ? "COM" + std::to_string(number) : dev;
 }
 
 void QtSerialPort::setCommPort(int number) {
@@ -105,6 +114,8 @@ void QtSerialPort::setCommPort(int number) {
     if (number == number_) return;
     if (portOpen()) fail("the port is open; close it before choosing another port");
     number_ = number;
+    // Another port now: the lost one must not come back behind its back.
+    closed_.lost = false;
 }
 
 int QtSerialPort::commPort() const { return number_; }
@@ -132,6 +143,8 @@ std::string QtSerialPort::settings() const { return settings_; }
 
 void QtSerialPort::setPortOpen(bool open) {
     if (!open) {
+        if (port_.isOpen() && !closing_) closed_ = {number_, openDevice_, "it was closed", false};
+        closed_.lost = false;
         closing_ = false;
         if (port_.isOpen()) port_.close();
         openDevice_.clear();
@@ -143,6 +156,15 @@ void QtSerialPort::setPortOpen(bool open) {
         port_.close();
     }
     const std::string dev = device();
+    try {
+        openDevice(dev);
+    } catch (const SerialError& e) {
+        closed_ = {number_, dev, e.what(), false};
+        throw;
+    }
+}
+
+void QtSerialPort::openDevice(const std::string& dev) {
     port_.setPortName(QString::fromStdString(dev));
     port_.setBaudRate(line_.baud);
     port_.setParity(line_.parity);
@@ -154,16 +176,41 @@ void QtSerialPort::setPortOpen(bool open) {
         throw SerialError(prefixed(dev, why));
     }
     openDevice_ = dev;
+    openNumber_ = number_;
     lost_.clear();
+    closed_ = {};
 }
 
 bool QtSerialPort::portOpen() const { return port_.isOpen() && !closing_; }
 
-void QtSerialPort::output(const std::string& text) {
-    if (!portOpen()) {
-        if (!lost_.empty()) throw SerialError(lost_);
-        fail("the port is not open");
+void QtSerialPort::failNotOpen() const {
+    const std::string dev = closed_.device.empty() ? deviceFor(closed_.number) : closed_.device;
+    throw SerialError(dev + " (COM" + std::to_string(closed_.number) + ") is not open: " +
+                      withoutDevice(closed_.why, dev) +
+                      (closed_.reopenable() ? ". Plug it in again, or choose a port with COM." : ". Choose a port with COM."));
+}
+
+bool QtSerialPort::Closed::reopenable() const {
+    // A pseudo-terminal's number goes to the next terminal anybody opens: it
+    // never comes back as the same line.
+    return lost && device.rfind("/dev/pts/", 0) != 0;
+}
+
+void QtSerialPort::reopenLost() {
+    if (closing_) throw SerialError(lost_);  // it is going away right now
+    if (!closed_.reopenable()) failNotOpen();
+    // Once per write, by the path that was lost: a new look-up of the number
+    // could lead to somebody else's adapter.
+    try {
+        openDevice(closed_.device);
+    } catch (const SerialError& e) {
+        closed_.why = lostWhy_ + ", and opening it again failed (" + withoutDevice(e.what(), closed_.device) + ")";
+        failNotOpen();
     }
+}
+
+void QtSerialPort::output(const std::string& text) {
+    if (!portOpen()) reopenLost();
     const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
     const qint64 written = port_.write(bytes);
     if (written != bytes.size()) {
@@ -211,7 +258,9 @@ void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
     pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
     if (::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP)) why = "the line was hung up";
 #endif
-    lost_ = prefixed(openDevice_, "the device went away (" + why + "); the port is closed");
+    lostWhy_ = "the device went away (" + why + ")";
+    lost_ = prefixed(openDevice_, lostWhy_ + "; the port is closed");
+    closed_ = {openNumber_, openDevice_, lostWhy_, true};
     // QSerialPort is inside its own notifier here; closing it now would
     // delete that notifier under its feet.
     QMetaObject::invokeMethod(this, &QtSerialPort::closeLostPort, Qt::QueuedConnection);

@@ -10,6 +10,12 @@
 // - Read, write and resource errors mean the device is gone: the port is
 //   closed straight away (Qt would otherwise report the same error in a
 //   tight loop for ever), and the next write says what happened.
+// - After such a loss each write first tries once to open the lost device
+//   again by the same path, so a cable plugged back in just works. Nothing
+//   runs while the device is gone, and a new port number or an explicit
+//   close ends the attempts. Pseudo-terminals are never tried again.
+// - A write to a port that is not open names the port number last chosen
+//   and its device, not whatever number the port was set to afterwards.
 // - Every failure is a SerialError whose text starts with the device path.
 
 #include <QObject>
@@ -59,6 +65,8 @@ public:
 
     // The device the current port number maps to.
     std::string device() const;
+    // The device a port number maps to right now.
+    std::string deviceFor(int number) const;
     // Why the port closed by itself; empty while it has not.
     std::string lostReason() const { return lost_; }
 
@@ -70,6 +78,9 @@ private:
     void handleReadyRead();
     void handleError(QSerialPort::SerialPortError error);
     void closeLostPort();
+    void openDevice(const std::string& dev);
+    void reopenLost();
+    [[noreturn]] void failNotOpen() const;
     [[noreturn]] void fail(const std::string& what) const;
 
     PortMap map_;
@@ -78,7 +89,18 @@ private:
     std::string settings_ = "19200,N,8,1";
     LineSettings line_;
     std::string openDevice_;  // the device in use while open
+    int openNumber_ = 1;      // and the number it was opened for
     std::string lost_;
+    std::string lostWhy_;
+    // Why the port is not open, for the writes that find it so: the number
+    // and device of the last attempt to open it, and what became of it.
+    struct Closed {
+        int number = 1;
+        std::string device;
+        std::string why = "it has not been opened";
+        bool lost = false;  // it went away; writes try to open it again
+        bool reopenable() const;
+    } closed_;
     bool closing_ = false;    // a close for a lost device is queued
     int event_ = 0;
     std::function<void()> handler_;

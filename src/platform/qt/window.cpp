@@ -1,6 +1,7 @@
 #include "platform/qt/window.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -119,6 +120,10 @@ QtWindow::~QtWindow() = default;
 
 void QtWindow::build() {
     std::map<std::string, QWidget*> containers{{layout::form().name, this}};
+    // One group per container. Left to themselves, radio buttons would count
+    // those of nested frames in their group: a click on the selected COM1
+    // would then clear it, the speed being selected below it.
+    std::map<std::string, QButtonGroup*> groups;
     std::vector<std::pair<int, QWidget*>> tabOrder;
     std::vector<QWidget*> beneath;
 
@@ -180,6 +185,9 @@ void QtWindow::build() {
             radio->setText(QString::fromUtf8(c.caption));
             radio->setChecked(c.selected);
             radio->setFocusPolicy(Qt::StrongFocus);
+            QButtonGroup*& group = groups[c.container];
+            if (!group) group = new QButtonGroup(this);
+            group->addButton(radio);
             radios_.emplace(c.name, std::make_unique<QtRadio>(radio, delivery_));
             tabOrder.emplace_back(c.tabIndex, radio);
             widget = radio;
