@@ -290,22 +290,6 @@ int main(int argc, char** argv) {
         if (g_stop) break;
         now = logger.now();
 
-        if (fds[2].revents & POLLIN) {
-            sockaddr_storage peer{};
-            socklen_t size = sizeof peer;
-            const int client = accept4(line.listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (client >= 0 && line.fd >= 0) {
-                // One serial line, one client: a second would read the first one's answers.
-                logger.line(now, "turned away " + peerOf(peer) + ": a client is connected");
-                ::close(client);
-            } else if (client >= 0) {
-                const int on = 1;
-                setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-                line.fd = client;
-                logger.line(now, "connection from " + peerOf(peer));
-            }
-        }
-
         if (line.fd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             ssize_t n;
             bool got = false;
@@ -329,6 +313,24 @@ int main(int argc, char** argv) {
                     status = 1;
                     break;
                 }
+            }
+        }
+
+        // After the read: a client that left and came straight back is seen
+        // leaving first, not turned away by its own old connection.
+        if (fds[2].revents & POLLIN) {
+            sockaddr_storage peer{};
+            socklen_t size = sizeof peer;
+            const int client = accept4(line.listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (client >= 0 && line.fd >= 0) {
+                // One serial line, one client: a second would read the first one's answers.
+                logger.line(now, "turned away " + peerOf(peer) + ": a client is connected");
+                ::close(client);
+            } else if (client >= 0) {
+                const int on = 1;
+                setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                line.fd = client;
+                logger.line(now, "connection from " + peerOf(peer));
             }
         }
 

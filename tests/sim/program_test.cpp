@@ -1,6 +1,9 @@
 // The real simulator program on a real pseudo-terminal.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -107,6 +110,43 @@ TEST(Program, AnswersOnItsPtyAcrossReopenAndCountsOnExit) {
 
     EXPECT_EQ(sim.stop(SIGTERM), 0);
     EXPECT_EQ(sim.readLine(), "frames received 4, malformed frames 1, answers sent 4, unasked sent 0\n");
+}
+
+int connectTo(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A serial device server has one line: one client at a time, and the
+// projector behind it keeps its state from one connection to the next.
+TEST(Program, ServesOneTcpClientAtATimeAndKeepsItsStateBetweenThem) {
+    SimProcess sim({"--listen", "127.0.0.1:0"});
+    const std::string first = sim.readLine();
+    ASSERT_EQ(first.rfind("TCP 127.0.0.1:", 0), 0u) << first;
+    const int port = std::stoi(first.substr(first.rfind(':') + 1));
+
+    int fd = connectTo(port);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(exchange(fd, "C00\r"), "\x06\r");
+    const int second = connectTo(port);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(SimProcess::readUntil(second, '\r'), "");  // closed at once, without a word
+    close(second);
+    close(fd);
+
+    fd = connectTo(port);
+    EXPECT_EQ(exchange(fd, "CR0\r"), "40\r");
+    close(fd);
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+    EXPECT_EQ(sim.readLine(), "frames received 2, malformed frames 0, answers sent 2, unasked sent 0\n");
 }
 
 TEST(Program, HangupEndsTheLineForThePanel) {
