@@ -19,11 +19,12 @@ namespace {
 using namespace qelo::ctl;
 
 // Whole lines, each behind its device's label, so that runs side by side
-// never interleave inside a line.
+// never interleave inside a line. A line that names its device already (a
+// failure) is left as it is.
 class LabelledLines : public std::streambuf {
 public:
-    LabelledLines(std::string label, std::ostream& to, std::mutex& lock)
-        : label_(std::move(label)), to_(to), lock_(lock) {}
+    LabelledLines(std::string device, bool label, std::ostream& to, std::mutex& lock)
+        : device_(std::move(device)), label_(label), to_(to), lock_(lock) {}
     ~LabelledLines() override { sync(); }
 
 protected:
@@ -45,12 +46,15 @@ protected:
 private:
     void flushLine() {
         if (line_.back() != '\n') line_.push_back('\n');
+        const auto at = line_.find(device_);
+        const bool named = at != std::string::npos && (line_[at + device_.size()] == ':' || line_[at + device_.size()] == '\n');
         std::lock_guard guard(lock_);
-        to_ << label_ << line_ << std::flush;
+        to_ << (label_ && !named ? device_ + ": " : std::string()) << line_ << std::flush;
         line_.clear();
     }
 
-    std::string label_;
+    std::string device_;
+    bool label_;
     std::ostream& to_;
     std::mutex& lock_;
     std::string line_;
@@ -116,8 +120,8 @@ int main(int argc, char** argv) {
         threads.emplace_back(QThread::create([&, i] {
             const std::string name = nameOf(targets[i]);
             // JSON lines carry their device; a label would break them.
-            LabelledLines outLines(o.json ? std::string() : name + ": ", std::cout, lock);
-            LabelledLines errLines(name + ": ", std::cerr, lock);
+            LabelledLines outLines(name, !o.json, std::cout, lock);
+            LabelledLines errLines(name, true, std::cerr, lock);
             std::ostream out(&outLines), err(&errLines);
             statuses[i] = runOn([&] { return openLine(targets[i], o); }, name, o, out, err);
         }));
