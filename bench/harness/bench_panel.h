@@ -47,6 +47,26 @@ private:
     platform::Label& inner_;
 };
 
+// Counts what the panel hands a label: for the RXD line, one call a receive
+// event.
+class CountingLabel final : public platform::Label {
+public:
+    explicit CountingLabel(platform::Label& inner) : inner_(inner) {}
+    void setCaption(const std::string& text) override {
+        ++calls;
+        inner_.setCaption(text);
+    }
+    void appendCaption(std::string_view text) override {
+        ++calls;
+        inner_.appendCaption(text);
+    }
+    std::string caption() const override { return inner_.caption(); }
+    std::uint64_t calls = 0;
+
+private:
+    platform::Label& inner_;
+};
+
 // Stamps each tick as its handler starts, to tell a late timer from a slow
 // send.
 class StampedTimer final : public platform::Timer {
@@ -72,9 +92,10 @@ class StampingWindow final : public platform::Window {
 public:
     StampingWindow(platform::Window& inner, const std::string& stamped, const std::string& timer)
         : inner_(inner), stampedName_(stamped), stamped_(inner.label(stamped)), timerName_(timer),
-          timer_(inner.timer(timer)) {}
+          timer_(inner.timer(timer)), rxd_(inner.label("Label12")) {}
 
     platform::Label& label(const std::string& name) override {
+        if (name == "Label12") return rxd_;
         return name == stampedName_ ? stamped_ : inner_.label(name);
     }
     platform::Button& button(const std::string& name) override { return inner_.button(name); }
@@ -97,6 +118,7 @@ public:
 
     StampedLabel& stamped() { return stamped_; }
     StampedTimer& stampedTimer() { return timer_; }
+    CountingLabel& rxd() { return rxd_; }
 
 private:
     platform::Window& inner_;
@@ -104,6 +126,7 @@ private:
     StampedLabel stamped_;
     std::string timerName_;
     StampedTimer timer_;
+    CountingLabel rxd_;
 };
 
 class BenchPanel {
@@ -134,6 +157,8 @@ public:
     StampedLabel& status() { return stamping.stamped(); }
     // When each repeat tick's handler started.
     const std::vector<std::int64_t>& repeatTicks() { return stamping.stampedTimer().ticks; }
+    // Receive events so far.
+    std::uint64_t receiveEvents() { return stamping.rxd().calls; }
 
     platform::qt::QtSerialPort port;
     platform::qt::QtWindow window;
