@@ -28,7 +28,8 @@ public:
     virtual std::string caption() const = 0;
 };
 
-// Mouse buttons as the press/release events report them.
+// Mouse buttons as the press/release events report them; further buttons
+// (back, forward, ...) come as further bits: 8, 16, ...
 enum MouseButton { LeftButton = 1, RightButton = 2, MiddleButton = 4 };
 // Shift-state bits of key and mouse events.
 enum ShiftMask { ShiftBit = 1, CtrlBit = 2, AltBit = 4 };

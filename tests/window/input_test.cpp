@@ -56,7 +56,8 @@ TEST_P(HoldButtonMouse, PressAndReleaseWithAnyButtonAndNoClick) {
 INSTANTIATE_TEST_SUITE_P(Buttons, HoldButtonMouse,
                          ::testing::Values(MouseCase{Qt::LeftButton, platform::LeftButton},
                                            MouseCase{Qt::RightButton, platform::RightButton},
-                                           MouseCase{Qt::MiddleButton, platform::MiddleButton}));
+                                           MouseCase{Qt::MiddleButton, platform::MiddleButton},
+                                           MouseCase{Qt::BackButton, 8}, MouseCase{Qt::ForwardButton, 16}));
 
 TEST_F(InputTest, PressReportsShiftStateAndPositionInTwips) {
     platform::MouseEvent seen;
@@ -81,6 +82,44 @@ TEST_F(InputTest, KeyboardActivatesClickButtonsOnly) {
     }
     EXPECT_EQ(click, (Log{"click", "click", "click"}));
     EXPECT_TRUE(hold.empty());
+}
+
+// A key held down reaches the window as the server repeats it: presses
+// without releases, or a release and a press of the same moment, marked as
+// repeats by Qt or not. Each is one press.
+TEST_F(InputTest, AHeldActivationKeyClicksOnce) {
+    struct Sent {
+        QEvent::Type type;
+        ulong at;
+        bool autoRepeat = false;
+    };
+    using P = std::vector<Sent>;
+    const auto press = QEvent::KeyPress;
+    const auto release = QEvent::KeyRelease;
+    const std::pair<const char*, P> ways[] = {
+        {"presses only", {{press, 10}, {press, 50}, {press, 90}, {release, 130}}},
+        {"release and press together", {{press, 10}, {release, 50}, {press, 50}, {release, 90}, {press, 90}, {release, 130}}},
+        {"marked by Qt", {{press, 10}, {release, 50, true}, {press, 50, true}, {release, 130}}},
+    };
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        for (const auto& [way, events] : ways) {
+            SCOPED_TRACE(std::string(way) + " " + std::to_string(key));
+            auto& log = record("Command17");
+            log.clear();
+            QWidget* on = widget("Command17");
+            on->setFocus();
+            ulong base = 1000;
+            for (int time = 0; time < 2; ++time) {  // held twice, one after the other
+                for (const Sent& e : events) {
+                    QKeyEvent event(e.type, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r", e.autoRepeat);
+                    event.setTimestamp(base + e.at);
+                    QApplication::sendEvent(on, &event);
+                }
+                base += 1000;
+            }
+            EXPECT_EQ(log, (Log{"click", "click"}));
+        }
+    }
 }
 
 TEST_F(InputTest, EveryButtonRaisesOnlyTheEventsOfItsKind) {
@@ -132,19 +171,22 @@ TEST_F(InputTest, HandlerThatOpensADialogGetsItsReleaseAndTheButtonComesUp) {
     EXPECT_FALSE(qobject_cast<QPushButton*>(widget("Command36"))->isDown());
 }
 
-TEST_F(InputTest, HidingOrDeactivatingEndsAHeldPress) {
+TEST_F(InputTest, HidingEndsAHeldPressAndDeactivationDoesNot) {
     struct Case {
         const char* what;
         std::function<void(platform::qt::QtWindow&)> loseIt;
+        bool ends;  // the press ends before its release
     };
     const Case cases[] = {
-        {"button hidden", [](platform::qt::QtWindow& w) { w.button("Command48").setVisible(false); }},
+        {"button hidden", [](platform::qt::QtWindow& w) { w.button("Command48").setVisible(false); }, true},
+        {"window hidden", [](platform::qt::QtWindow& w) { w.hide(); }, true},
+        // Another program's window took the focus; the release still comes.
         {"window deactivated",
          [](platform::qt::QtWindow& w) {
              QEvent deactivate(QEvent::WindowDeactivate);
              QApplication::sendEvent(&w, &deactivate);
-         }},
-        {"window hidden", [](platform::qt::QtWindow& w) { w.hide(); }},
+         },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -154,9 +196,9 @@ TEST_F(InputTest, HidingOrDeactivatingEndsAHeldPress) {
         log.clear();
         QTest::mousePress(widget("Command48"), Qt::RightButton);
         c.loseIt(*window);
-        EXPECT_EQ(log, (Log{"down 2", "up 2"}));
+        EXPECT_EQ(log, c.ends ? (Log{"down 2", "up 2"}) : (Log{"down 2"}));
         showWindow();
-        QTest::mouseRelease(window.get(), Qt::RightButton);
+        QTest::mouseRelease(c.ends ? static_cast<QWidget*>(window.get()) : widget("Command48"), Qt::RightButton);
         EXPECT_EQ(log, (Log{"down 2", "up 2"}));
     }
 }

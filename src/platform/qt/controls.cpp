@@ -56,14 +56,9 @@ void QtLabel::show() {
 
 namespace {
 
-int platformButton(Qt::MouseButton button) {
-    switch (button) {
-    case Qt::LeftButton: return LeftButton;
-    case Qt::RightButton: return RightButton;
-    case Qt::MiddleButton: return MiddleButton;
-    default: return 0;
-    }
-}
+// Qt numbers its buttons by the same bits (1 left, 2 right, 4 middle), and
+// the side buttons and any further ones follow as 8, 16, ...
+int platformButton(Qt::MouseButton button) { return static_cast<int>(button); }
 
 int shiftState(Qt::KeyboardModifiers modifiers) {
     int shift = 0;
@@ -147,7 +142,7 @@ void QtButton::release(int button, const MouseEvent& event) {
 void QtButton::releaseLostPress() {
     if (held_ == 0) return;
     widget_->setDown(false);
-    for (int button : {LeftButton, RightButton, MiddleButton}) {
+    for (int button = 1; held_ != 0 && button > 0; button <<= 1) {
         if (held_ & button) {
             MouseEvent event = last_;
             event.button = button;

@@ -64,7 +64,7 @@ public:
     // word only where the word alone is too wide (Japanese has no blanks).
     static QString wrapped(const QString& text, const QFontMetrics& metrics, int width);
     bool held() const { return held_ != 0; }
-    // Qt lost the release of a press (a modal dialog, deactivation, hiding):
+    // Qt lost the release of a press (a modal dialog, hiding):
     // deliver it, so that no repeat runs on with nobody holding the button.
     void releaseLostPress();
 

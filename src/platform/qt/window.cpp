@@ -315,13 +315,38 @@ bool QtWindow::isPropagatedKey(QWidget* receiver, QEvent* event) {
     return propagated;
 }
 
+bool QtWindow::isKeyRepeat(const QKeyEvent& key) {
+    const int k = key.key();
+    if (k != Qt::Key_Space && k != Qt::Key_Return && k != Qt::Key_Enter) return false;
+    if (key.isAutoRepeat()) return true;
+    if (key.type() == QEvent::KeyRelease) {
+        keysDown_.erase(k);
+        releasedKey_ = k;
+        releasedAt_ = key.timestamp();
+        return false;
+    }
+    // The server repeats a held key as presses without releases, or as a
+    // release and a press of the same moment, and Qt does not always mark
+    // either as a repeat.
+    const bool repeat = keysDown_.count(k) != 0 ||
+                        (k == releasedKey_ && key.timestamp() != 0 && key.timestamp() == releasedAt_);
+    keysDown_.insert(k);
+    return repeat;
+}
+
 bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
+    const bool isKey = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
+    if (!isKey || !watched->isWidgetType()) return false;
+    auto* receiver = static_cast<QWidget*>(watched);
+    if (receiver->window() != this || isPropagatedKey(receiver, event)) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    // One press of Space or Enter is one click, however long it is held:
+    // repeats reach no control.
+    if (isKeyRepeat(*key)) return true;
     // Key preview: every key press meant for this window, once, before the
     // control it is meant for; it goes on to that control untouched.
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        auto* receiver = static_cast<QWidget*>(watched);
-        if (receiver->window() == this && !isPropagatedKey(receiver, event) && keyDown_) {
-            auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyPress) {
+        if (keyDown_) {
             int shift = 0;
             if (key->modifiers() & Qt::ShiftModifier) shift |= ShiftBit;
             if (key->modifiers() & Qt::ControlModifier) shift |= CtrlBit;
@@ -339,10 +364,16 @@ void QtWindow::releaseLostPresses() {
 
 bool QtWindow::event(QEvent* event) {
     switch (event->type()) {
+    // Our own modal box and hiding swallow the release. Another program's
+    // window taking the focus does not: the release still comes here, and
+    // only the release ends a hold.
     case QEvent::WindowBlocked:
-    case QEvent::WindowDeactivate:
     case QEvent::Hide:
         releaseLostPresses();
+        break;
+    case QEvent::WindowDeactivate:
+        // Keys let go of elsewhere are released here as far as we know.
+        keysDown_.clear();
         break;
     case QEvent::WindowStateChange:
         // Fixed size: no maximised or full-screen state.

@@ -2,6 +2,7 @@
 // The panel's one window, built from the layout tables. Every control's
 // objectName is its name in the layout.
 
+#include <QKeyEvent>
 #include <QPointer>
 #include <QWidget>
 
@@ -9,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/platform.h"
@@ -69,6 +71,7 @@ private:
     QMargins frameMargins() const;
     void releaseLostPresses();
     bool isPropagatedKey(QWidget* receiver, QEvent* event);
+    bool isKeyRepeat(const QKeyEvent& key);
 
     Delivery delivery_;
     std::map<std::string, std::unique_ptr<QtLabel>> labels_;
@@ -82,6 +85,10 @@ private:
     // its propagation to the parents is not previewed again.
     const QEvent* lastKey_ = nullptr;
     QPointer<QWidget> lastKeyReceiver_;
+    // Activation keys held down, and the last one let go and when.
+    std::set<int> keysDown_;
+    int releasedKey_ = 0;
+    quint64 releasedAt_ = 0;
 };
 
 }  // namespace qelo::platform::qt
