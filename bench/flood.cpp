@@ -13,7 +13,7 @@
 #include "harness/bench_panel.h"
 #include "harness/far_end.h"
 #include "harness/items.h"
-#include "harness/simulator.h"
+#include "support/simulator.h"
 #include "harness/stats.h"
 #include "link/protocol.h"
 
@@ -89,7 +89,7 @@ FloodRun chatter(const Options& o) {
     FarEnd line;
     line.answerWith(nullptr);
     BenchPanel panel(line.path());
-    Simulator sim(o.simulator, {"--quiet", "--baud", "19200", "--chatter", "1"});
+    test::Simulator sim(o.simulator, {"--quiet", "--baud", "19200", "--chatter", "1"});
     runFor(200);
     const long rssBefore = residentKb();
     FloodRun run;

@@ -17,7 +17,7 @@
 #ifdef QELO_SIM_PATH
 #include <QCoreApplication>
 
-#include "harness/simulator.h"
+#include "support/simulator.h"
 #endif
 
 namespace qelo::bench {
@@ -190,12 +190,12 @@ TEST(Simulator, CountsWhatTheRelayPassedAndAnswersThroughIt) {
     QCoreApplication app(argc, argv);
     FarEnd line;
     PanelSide panel(line.path());
-    Simulator sim(QELO_SIM_PATH, {"--quiet", "--reply-delay", "0"});
+    test::Simulator sim(QELO_SIM_PATH, {"--quiet", "--reply-delay", "0"});
     line.relayTo(sim.fd());
     panel.write("CR0\rC09\rC09\r");
     EXPECT_EQ(panel.read(300), "80\r\x06\r\x06\r");
     line.relayTo(-1);
-    const SimCounts counts = sim.quit();
+    const test::SimulatorSummary counts = sim.quit();
     EXPECT_EQ(counts.frames, 3);
     EXPECT_EQ(counts.answers, 3);
     EXPECT_EQ(counts.unasked, 0);

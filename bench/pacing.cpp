@@ -13,7 +13,7 @@
 #include "harness/bench_panel.h"
 #include "harness/far_end.h"
 #include "harness/items.h"
-#include "harness/simulator.h"
+#include "support/simulator.h"
 #include "harness/stats.h"
 #include "link/protocol.h"
 
@@ -51,7 +51,7 @@ struct HoldRun {
 };
 
 HoldRun holdOnce(const Options& o, BenchPanel& panel, FarEnd& line, const Hold& h, int baud) {
-    Simulator sim(o.simulator, {"--quiet", "--baud", QString::number(baud)});
+    test::Simulator sim(o.simulator, {"--quiet", "--baud", QString::number(baud)});
     const std::size_t attached = line.frameCount();
     line.relayTo(sim.fd());
     if (h.clickFirst) panel.click(h.clickFirst);
@@ -72,7 +72,7 @@ HoldRun holdOnce(const Options& o, BenchPanel& panel, FarEnd& line, const Hold& 
     panel.release(h.button);
     runFor(150);  // the last answers drain
     line.relayTo(-1);
-    const SimCounts counts = sim.quit();
+    const test::SimulatorSummary counts = sim.quit();
 
     run.heldMs = nsToMs(released - pressed);
     run.expected = 1 + static_cast<long>(std::floor(run.heldMs / h.period));

@@ -19,8 +19,8 @@
 
 #include "harness/stats.h"
 #include "panel/form1.h"
-#include "platform/qt/serial_port.h"
 #include "platform/qt/window.h"
+#include "support/panel.h"
 
 namespace qelo::bench {
 
@@ -129,42 +129,27 @@ private:
     CountingLabel rxd_;
 };
 
-class BenchPanel {
+// The panel as the program puts it together, seen by Form1 through the
+// stamping layer; message boxes are collected (the harness reports them).
+class BenchPanel : public test::Panel {
 public:
     explicit BenchPanel(const std::string& com1)
-        : port(platform::qt::routedPortMap({{1, com1}, {2, "/dev/qelo-no-such-port"}})),
-          stamping(window, "Label25", "Timer1"),
-          form(stamping, port) {
-        // A message box would block the run; the harness reports them instead.
-        window.messageBoxHook = [this](const std::string& text, const std::string&) { messages.push_back(text); };
-        form.dispatch([this] { form.Form_Load(); });
-        window.show();
-    }
+        : test::Panel(platform::qt::routedPortMap({{1, com1}, {2, test::kMissingDevice}}),
+                      [](platform::qt::QtWindow& w) { return std::make_unique<StampingWindow>(w, "Label25", "Timer1"); }) {}
 
-    QPushButton* widget(const std::string& name) {
-        auto* w = window.findChild<QPushButton*>(QString::fromStdString(name));
-        if (!w) throw std::runtime_error("no button " + name);
-        return w;
-    }
-    void click(const std::string& name) { QTest::mouseClick(widget(name), Qt::LeftButton); }
-    void press(const std::string& name) { QTest::mousePress(widget(name), Qt::LeftButton); }
-    void release(const std::string& name) { QTest::mouseRelease(widget(name), Qt::LeftButton); }
     // The speed radio buttons live on the hidden port panel: select them as
     // the program would.
     void setSpeed(int baud) {
         form.dispatch([&] { window.radio(baud == 9600 ? "Option4" : "Option3").setValue(true); });
     }
-    StampedLabel& status() { return stamping.stamped(); }
+    StampedLabel& status() { return stamping().stamped(); }
     // When each repeat tick's handler started.
-    const std::vector<std::int64_t>& repeatTicks() { return stamping.stampedTimer().ticks; }
+    const std::vector<std::int64_t>& repeatTicks() { return stamping().stampedTimer().ticks; }
     // Receive events so far.
-    std::uint64_t receiveEvents() { return stamping.rxd().calls; }
+    std::uint64_t receiveEvents() { return stamping().rxd().calls; }
 
-    platform::qt::QtSerialPort port;
-    platform::qt::QtWindow window;
-    StampingWindow stamping;
-    panel::Form1 form;
-    std::vector<std::string> messages;
+private:
+    StampingWindow& stamping() { return static_cast<StampingWindow&>(*seen); }
 };
 
 // Runs the event loop, blocked in it as the program is, for ms.

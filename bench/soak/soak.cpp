@@ -23,18 +23,19 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <regex>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "harness/command_line.h"
-#include "panel/form1.h"
-#include "platform/qt/serial_port.h"
-#include "platform/qt/window.h"
+#include "support/panel.h"
+#include "support/simulator.h"
 
 namespace {
 
 using namespace qelo;
+using test::spinFor;
+using test::spinUntil;
 
 struct Options {
     double seconds = 600;     // of holds
@@ -89,28 +90,6 @@ double cpuSeconds() {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-void spinFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool spinUntil(const std::function<bool()>& cond, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!cond()) {
-        if (clock.elapsed() > ms) return false;
-        spinFor(10);
-    }
-    return true;
-}
-
-long counter(const std::string& line, const char* name) {
-    std::smatch m;
-    if (!std::regex_search(line, m, std::regex(std::string(name) + " (\\d+)"))) return -1;
-    return std::stol(m[1]);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,32 +97,21 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const Options o = parse(app.arguments());
 
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(QString::fromStdString(o.simulator), {"--quiet", "--reply-delay", "10"});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000) || !sim.canReadLine()) {
-        std::fprintf(stderr, "qelo-soak: the simulator (%s) did not start\n", o.simulator.c_str());
+    std::unique_ptr<test::Simulator> sim;
+    try {
+        sim = std::make_unique<test::Simulator>(QString::fromStdString(o.simulator),
+                                                QStringList{"--quiet", "--reply-delay", "10"});
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qelo-soak: %s\n", e.what());
         return 1;
     }
-    const std::string first = sim.readLine().trimmed().toStdString();
-    if (first.rfind("PTY ", 0) != 0) {
-        std::fprintf(stderr, "qelo-soak: the simulator said \"%s\"\n", first.c_str());
-        return 1;
-    }
-    const std::string pty = first.substr(4);
+    const std::string pty = sim->pty();
 
-    int messages = 0;
     long samples = 0, peak = 0, warm = 0;
     {
-        platform::qt::QtSerialPort port(platform::qt::routedPortMap({{1, pty}}));
-        platform::qt::QtWindow window;
-        window.messageBoxHook = [&](const std::string& text, const std::string&) {
-            ++messages;
-            std::fprintf(stderr, "qelo-soak: message box: %s\n", text.c_str());
-        };
-        panel::Form1 form(window, port);
-        form.Form_Load();
-        window.show();
+        test::Panel panel(platform::qt::routedPortMap({{1, pty}}));
+        auto& port = panel.port;
+        auto& window = panel.window;
         if (!port.portOpen()) {
             std::fprintf(stderr, "qelo-soak: the panel could not open %s\n", pty.c_str());
             return 1;
@@ -195,16 +163,12 @@ int main(int argc, char** argv) {
         const bool decoded = spinUntil([&] { return window.label("Label25").caption() == " Stand by"; }, 1500);
         port.setPortOpen(false);
 
-        sim.write("quit\n");
-        sim.closeWriteChannel();
-        if (!sim.waitForFinished(5000)) {
-            sim.terminate();
-            sim.waitForFinished(5000);
-        }
-        const std::string tally = sim.readAllStandardOutput().toStdString();
-        const long frames = counter(tally, "frames received");
-        const long malformed = counter(tally, "malformed frames");
-        const long answers = counter(tally, "answers sent");
+        const test::SimulatorSummary tally = sim->quit();
+        const long frames = tally.frames;
+        const long malformed = tally.malformed;
+        const long answers = tally.answers;
+        const int messages = static_cast<int>(panel.messages.size());
+        for (const auto& text : panel.messages) std::fprintf(stderr, "qelo-soak: message box: %s\n", text.c_str());
 
         const long growth = end - warm;
         std::printf("holds:     %ld cycles in %.0f s, %ld frames received by the simulator (%.0f/s), "

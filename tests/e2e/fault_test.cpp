@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,13 +30,14 @@
 #include "panel/form1.h"
 #include "platform/qt/serial_port.h"
 #include "platform/qt/window.h"
-#include "pty.h"
-#include "simulator.h"
+#include "support/panel.h"
+#include "support/pty.h"
+#include "support/simulator.h"
 
-namespace qelo::e2e {
+namespace qelo::test {
 namespace {
 
-constexpr const char* kNowhere = "/dev/qelo-no-such-port";
+constexpr const char* kNowhere = kMissingDevice;
 
 // Context switches so far: about how often the process went to sleep and
 // was woken. An idle panel wakes for nothing; a leftover 5 ms timer or a
@@ -92,72 +94,25 @@ private:
     std::thread thread_;
 };
 
-// A pseudo-terminal whose far end the test plays, flooding included; it
-// vanishes from /dev when it is destroyed.
-class FarEnd {
-public:
-    FarEnd() {
-        char name[256] = {};
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-        path_ = name;
-        termios t{};
-        tcgetattr(master_, &t);
-        cfmakeraw(&t);
-        tcsetattr(master_, TCSANOW, &t);
-        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    }
-    ~FarEnd() {
-        ::close(master_);
-        ::close(slave_);
-    }
-    FarEnd(const FarEnd&) = delete;
-    FarEnd& operator=(const FarEnd&) = delete;
-
-    const std::string& path() const { return path_; }
-    int master() const { return master_; }
-    int slave() const { return slave_; }
-
-    // What the panel wrote within ms, the event loop running meanwhile.
-    std::string receive(int ms = 1000) const {
-        std::string got;
-        spinUntil([&] {
-            char buf[256];
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-            return !got.empty() && got.back() == '\r';
-        }, ms);
-        return got;
-    }
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
-};
-
-// A lock file in the form serial programs leave for each other, naming a
-// program that is alive for as long as the lock is held.
+// A lock file in the form serial programs leave for each other, naming this
+// test as the program that holds the port: it goes stale with the test's
+// process, so a test that dies cannot lock the device for anyone after it.
 class ForeignLock {
 public:
     explicit ForeignLock(const std::string& device) {
-        holder_.start("sleep", {"600"});
-        if (!holder_.waitForStarted(5000)) throw std::runtime_error("could not start the lock holder");
         const std::string base = device.substr(device.find('/', 1) + 1);  // "pts/3"
         QString name = QString::fromStdString(base).replace('/', '_');
         path_ = "/var/lock/LCK.." + name;
         QFile f(path_);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             throw std::runtime_error("cannot write " + path_.toStdString());
-        f.write(QByteArray::number(holder_.processId()) + "\nsleep\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        f.write(QByteArray::number(QCoreApplication::applicationPid()) + "\n" +
+                QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() + "\n" +
+                QSysInfo::machineHostName().toUtf8() + "\n");
     }
-    ~ForeignLock() {
-        QFile::remove(path_);
-        holder_.kill();
-        holder_.waitForFinished(2000);
-    }
+    ~ForeignLock() { QFile::remove(path_); }
 
 private:
-    QProcess holder_;
     QString path_;
 };
 
@@ -185,55 +140,50 @@ public:
     Rig() = default;
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
-    ~Rig() {
-        form.reset();
-        window.reset();
-        port.reset();
-    }
+    // The panel goes first, as the program would, while its lines still exist.
+    ~Rig() { program.reset(); }
 
     std::map<int, std::string> routes;
     std::function<void(int)> onLookUp;
 
-    std::unique_ptr<platform::qt::QtSerialPort> port;
-    std::unique_ptr<platform::qt::QtWindow> window;
-    std::unique_ptr<panel::Form1> form;
-    std::vector<std::string> messages;
+    std::unique_ptr<Panel> program;
+    platform::qt::QtSerialPort* port = nullptr;
+    platform::qt::QtWindow* window = nullptr;
+    panel::Form1* form = nullptr;
 
     std::unique_ptr<Simulator> sim;
     std::unique_ptr<Simulator> spare;  // the working port chosen at the end
-    std::unique_ptr<FarEnd> pty;
-    std::unique_ptr<FarEnd> pty2;
+    std::unique_ptr<Pty> pty;
+    std::unique_ptr<Pty> pty2;
     std::unique_ptr<Socket> socket;
+
+    const std::vector<std::string>& messages() const { return program ? program->messages : none_; }
 
     // Starting the program is itself something the operator did.
     void start() {
         act([&] {
-            port = std::make_unique<platform::qt::QtSerialPort>([this](int n) {
+            program = std::make_unique<Panel>([this](int n) {
                 if (onLookUp) onLookUp(n);
                 auto it = routes.find(n);
                 return it == routes.end() ? std::string(kNowhere) : it->second;
             });
-            window = std::make_unique<platform::qt::QtWindow>();
-            window->messageBoxHook = [this](const std::string& text, const std::string&) {
-                messages.push_back(text);
-            };
-            form = std::make_unique<panel::Form1>(*window, *port);
-            form->Form_Load();
-            window->show();
+            port = &program->port;
+            window = &program->window;
+            form = &program->form;
         });
     }
 
     // One thing the operator does, then a moment for its consequences; no
     // more than one message may come of it.
     void act(const std::function<void()>& action, int settleMs = 200) {
-        const std::size_t before = messages.size();
+        const std::size_t before = messages().size();
         action();
         spinFor(settleMs);
-        EXPECT_LE(messages.size() - before, 1u) << "one action, several messages:" << since(before);
+        EXPECT_LE(messages().size() - before, 1u) << "one action, several messages:" << since(before);
     }
     std::string since(std::size_t from) const {
         std::string all;
-        for (std::size_t i = from; i < messages.size(); ++i) all += "\n  " + messages[i];
+        for (std::size_t i = from; i < messages().size(); ++i) all += "\n  " + messages()[i];
         return all;
     }
 
@@ -262,6 +212,9 @@ public:
         act([&] { click("Command33"); });
         act([&] { QTest::mouseClick(find<QRadioButton>(number == 1 ? "Option1" : "Option2"), Qt::LeftButton); });
     }
+
+private:
+    const std::vector<std::string> none_{};
 };
 
 #ifdef QELO_SIM_PATH
@@ -306,7 +259,7 @@ void holdThroughHangUp(Rig& rig, const char* button, const std::string& frame) {
         << rig.sim->log();
     pull(rig);
     // The hold ends when a tick's send fails, whether or not the button is up.
-    ASSERT_TRUE(spinUntil([&] { return !rig.messages.empty(); })) << "the failed hold said nothing";
+    ASSERT_TRUE(spinUntil([&] { return !rig.messages().empty(); })) << "the failed hold said nothing";
     EXPECT_EQ(rig.form->RepeatCode, 0);
     spinFor(300);
     QTest::mouseRelease(rig.button(button), Qt::LeftButton);
@@ -367,11 +320,11 @@ const Fault kFaults[] = {
          // Only the lost path is tried again: nothing reaches the new device
          // until the operator chooses COM1, which looks it up afresh.
          rig.act([&] { rig.click("Command17"); });
-         ASSERT_EQ(rig.messages.size(), 1u);
-         EXPECT_NE(rig.messages[0].find("opening it again failed (No such file or directory). Plug it in again, or "
+         ASSERT_EQ(rig.messages().size(), 1u);
+         EXPECT_NE(rig.messages()[0].find("opening it again failed (No such file or directory). Plug it in again, or "
                                         "choose a port with COM."),
                    std::string::npos)
-             << rig.messages[0];
+             << rig.messages()[0];
          EXPECT_FALSE(rig.sim->logged("rx ", 300)) << rig.sim->log();
          rig.choosePort(1);
          EXPECT_EQ(rig.port->device(), rig.sim->pty());
@@ -385,12 +338,12 @@ const Fault kFaults[] = {
          ASSERT_TRUE(rig.statusReads(" Stand by"));
          replug(rig, false);
          rig.choosePort(2);
-         ASSERT_EQ(rig.messages.size(), 1u);
+         ASSERT_EQ(rig.messages().size(), 1u);
          rig.socket->plug(rig.sim->pty());
          // COM2 was chosen last: COM1's line is not opened behind its back.
          rig.act([&] { rig.click("Command17"); });
-         ASSERT_EQ(rig.messages.size(), 2u);
-         EXPECT_EQ(rig.messages[1], std::string(kNowhere) +
+         ASSERT_EQ(rig.messages().size(), 2u);
+         EXPECT_EQ(rig.messages()[1], std::string(kNowhere) +
                                         " (COM2) is not open: No such file or directory. Choose a port with COM.");
          EXPECT_FALSE(rig.sim->logged("rx ", 300)) << rig.sim->log();
 #endif
@@ -402,11 +355,11 @@ const Fault kFaults[] = {
          ASSERT_TRUE(rig.statusReads(" Stand by"));
          hangUp(rig);
          spinFor(300);
-         EXPECT_TRUE(rig.messages.empty()) << "a hang-up with nobody asking was reported:" << rig.since(0);
+         EXPECT_TRUE(rig.messages().empty()) << "a hang-up with nobody asking was reported:" << rig.since(0);
          // The next command is what finds the line dead.
          rig.act([&] { rig.click("Command44"); });
          rig.act([&] { rig.click("Command44"); });
-         EXPECT_EQ(rig.messages.size(), 2u);
+         EXPECT_EQ(rig.messages().size(), 2u);
 #endif
      }},
     {"HangUpMidReply", "the device went away",
@@ -417,7 +370,7 @@ const Fault kFaults[] = {
          ASSERT_TRUE(rig.shows("Label12", " 0 ")) << rig.caption("Label12");
          hangUp(rig);
          rig.act([&] { rig.click("Command44"); });
-         EXPECT_EQ(rig.messages.size(), 1u);
+         EXPECT_EQ(rig.messages().size(), 1u);
 #endif
      }},
     {"HangUpMidHoldAt250ms", "the device went away",
@@ -425,7 +378,7 @@ const Fault kFaults[] = {
 #ifdef QELO_SIM_PATH
          startOnSocket(rig);
          rig.act([&] { holdThroughHangUp(rig, "Command1", "C09"); });  // VOL +
-         EXPECT_EQ(rig.messages.size(), 1u);
+         EXPECT_EQ(rig.messages().size(), 1u);
 #endif
      }},
     {"HangUpMidHoldAt5ms", "the device went away",
@@ -439,12 +392,12 @@ const Fault kFaults[] = {
          });
          ASSERT_EQ(rig.window->timer("Timer1").interval(), 5);
          rig.act([&] { holdThroughHangUp(rig, "Command5", "C3C"); });  // up
-         EXPECT_EQ(rig.messages.size(), 1u);
+         EXPECT_EQ(rig.messages().size(), 1u);
 #endif
      }},
     {"PortLockedByAnotherProgram", "locking",
      [](Rig& rig) {
-         rig.pty = std::make_unique<FarEnd>();
+         rig.pty = std::make_unique<Pty>();
          rig.routes[1] = rig.pty->path();
          ForeignLock lock(rig.pty->path());
          rig.start();
@@ -453,7 +406,7 @@ const Fault kFaults[] = {
      }},
     {"PortHeldBySecondSerialPort", "locking",
      [](Rig& rig) {
-         rig.pty = std::make_unique<FarEnd>();
+         rig.pty = std::make_unique<Pty>();
          rig.routes[1] = rig.pty->path();
          QSerialPort other;
          other.setPortName(QString::fromStdString(rig.pty->path()));
@@ -463,7 +416,7 @@ const Fault kFaults[] = {
      }},
     {"PortOpenedExclusively", "busy",
      [](Rig& rig) {
-         rig.pty = std::make_unique<FarEnd>();
+         rig.pty = std::make_unique<Pty>();
          // The pty's own open slave is the other program's descriptor.
          ASSERT_EQ(ioctl(rig.pty->slave(), TIOCEXCL), 0);
          if (geteuid() == 0) GTEST_SKIP() << "exclusive opens do not hold the superuser back";
@@ -476,12 +429,12 @@ const Fault kFaults[] = {
          rig.routes[1] = "/dev/qelo-no-com1";
          rig.start();
          EXPECT_FALSE(rig.port->portOpen());
-         ASSERT_EQ(rig.messages.size(), 1u);
+         ASSERT_EQ(rig.messages().size(), 1u);
          // A command with no port is a failure of its own, said once, and
          // names the port chosen, not the one fallen back to.
          rig.act([&] { rig.click("Command17"); });
-         ASSERT_EQ(rig.messages.size(), 2u);
-         EXPECT_EQ(rig.messages[1],
+         ASSERT_EQ(rig.messages().size(), 2u);
+         EXPECT_EQ(rig.messages()[1],
                    "/dev/qelo-no-com1 (COM1) is not open: No such file or directory. Choose a port with COM.");
          EXPECT_EQ(rig.caption("Label11"), "") << "a command that never left was shown as sent";
      }},
@@ -489,7 +442,7 @@ const Fault kFaults[] = {
      [](Rig& rig) {
 #ifdef QELO_SIM_PATH
          rig.sim = simulator();
-         rig.pty2 = std::make_unique<FarEnd>();
+         rig.pty2 = std::make_unique<Pty>();
          rig.routes = {{1, rig.sim->pty()}, {2, rig.pty2->path()}};
          rig.start();
          ASSERT_TRUE(rig.port->portOpen());
@@ -500,7 +453,7 @@ const Fault kFaults[] = {
              rig.pty2.reset();
          };
          rig.choosePort(2);
-         ASSERT_EQ(rig.messages.size(), 1u);
+         ASSERT_EQ(rig.messages().size(), 1u);
          EXPECT_FALSE(rig.port->portOpen());
          EXPECT_EQ(rig.port->commPort(), 1);  // the fallback
          EXPECT_TRUE(rig.window->frame("Frame8").visible()) << "the port panel must stay up to choose again";
@@ -528,7 +481,7 @@ const Fault kFaults[] = {
      }},
     {"FloodWithoutPause", nullptr,
      [](Rig& rig) {
-         rig.pty = std::make_unique<FarEnd>();
+         rig.pty = std::make_unique<Pty>();
          rig.routes[1] = rig.pty->path();
          rig.start();
          std::mt19937 random(7);
@@ -550,7 +503,7 @@ const Fault kFaults[] = {
      }},
     {"ReplyThatNeverEnds", nullptr,
      [](Rig& rig) {
-         rig.pty = std::make_unique<FarEnd>();
+         rig.pty = std::make_unique<Pty>();
          rig.routes[1] = rig.pty->path();
          rig.start();
          rig.act([&] { rig.click("Command44"); }, 0);
@@ -576,11 +529,11 @@ TEST_P(FaultEndToEnd, PanelSurvivesSaysSoOnceGoesQuietAndRecovers) {
 
     // Said clearly: the device and what happened to it, or nothing at all.
     if (fault.complaint) {
-        ASSERT_FALSE(rig.messages.empty()) << "the operator was never told";
-        EXPECT_NE(rig.messages.front().find(fault.complaint), std::string::npos) << rig.messages.front();
-        for (const auto& m : rig.messages) EXPECT_EQ(m.rfind("/", 0), 0u) << "which port? " << m;
+        ASSERT_FALSE(rig.messages().empty()) << "the operator was never told";
+        EXPECT_NE(rig.messages().front().find(fault.complaint), std::string::npos) << rig.messages().front();
+        for (const auto& m : rig.messages()) EXPECT_EQ(m.rfind("/", 0), 0u) << "which port? " << m;
     } else {
-        EXPECT_TRUE(rig.messages.empty()) << rig.since(0);
+        EXPECT_TRUE(rig.messages().empty()) << rig.since(0);
     }
 
     // Quiet afterwards: once the display has cleared, nothing runs.
@@ -593,10 +546,10 @@ TEST_P(FaultEndToEnd, PanelSurvivesSaysSoOnceGoesQuietAndRecovers) {
     const double idleCpu = cpuMs() - cpu;
     const long idleWakeUps = wakeUps() - woken;
     std::printf("idle for 1 s after the fault: %.1f ms CPU, %ld wake-ups, %zu message(s)\n", idleCpu,
-                idleWakeUps, rig.messages.size());
+                idleWakeUps, rig.messages().size());
     EXPECT_LT(idleCpu, 100.0) << "busy while idle";
     EXPECT_LT(idleWakeUps, 100) << "woken over and over while idle";
-    const std::size_t said = rig.messages.size();
+    const std::size_t said = rig.messages().size();
 
     // Recovery: the operator picks the other port, which now leads to a
     // projector that answers.
@@ -604,7 +557,7 @@ TEST_P(FaultEndToEnd, PanelSurvivesSaysSoOnceGoesQuietAndRecovers) {
     const int other = rig.window->radio("Option1").value() ? 2 : 1;
     rig.routes[other] = rig.spare->pty();
     rig.choosePort(other);
-    EXPECT_EQ(rig.messages.size(), said) << rig.since(said);
+    EXPECT_EQ(rig.messages().size(), said) << rig.since(said);
     ASSERT_TRUE(rig.port->portOpen()) << "the working port was not opened";
     EXPECT_EQ(rig.port->device(), rig.spare->pty());
     EXPECT_FALSE(rig.window->frame("Frame8").visible());
@@ -614,7 +567,7 @@ TEST_P(FaultEndToEnd, PanelSurvivesSaysSoOnceGoesQuietAndRecovers) {
     if (!first) std::printf("first status after recovery read \"%s\"\n", rig.caption("Label25").c_str());
     EXPECT_TRUE(first || rig.statusReads(" Stand by"))
         << "status line: \"" << rig.caption("Label25") << "\"\n" << rig.spare->log();
-    EXPECT_EQ(rig.messages.size(), said) << rig.since(said);
+    EXPECT_EQ(rig.messages().size(), said) << rig.since(said);
 #endif
 }
 
@@ -622,4 +575,4 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultEndToEnd, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace qelo::e2e
+}  // namespace qelo::test

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "panel.h"
+#include "support/panel.h"
 
-namespace qelo::e2e {
+namespace qelo::test {
 namespace {
 
 class PanelOnPty : public ::testing::Test {
@@ -76,4 +76,4 @@ TEST_F(PanelOnPty, AHangUpLeavesThePanelIdleAndTheNextSendIsReported) {
 }
 
 }  // namespace
-}  // namespace qelo::e2e
+}  // namespace qelo::test

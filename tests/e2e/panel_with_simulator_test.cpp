@@ -6,10 +6,10 @@
 
 #include <memory>
 
-#include "panel.h"
-#include "simulator.h"
+#include "support/panel.h"
+#include "support/simulator.h"
 
-namespace qelo::e2e {
+namespace qelo::test {
 namespace {
 
 class PanelWithSimulator : public ::testing::Test {
@@ -82,4 +82,4 @@ TEST_F(PanelWithSimulator, AHangUpLeavesThePanelIdleAndTheNextSendIsReported) {
 }
 
 }  // namespace
-}  // namespace qelo::e2e
+}  // namespace qelo::test

@@ -6,9 +6,9 @@
 #include <QSignalSpy>
 
 #include "platform/qt/serial_port.h"
-#include "pty.h"
+#include "support/pty.h"
 
-namespace qelo::e2e {
+namespace qelo::test {
 namespace {
 
 using platform::SerialError;
@@ -259,4 +259,4 @@ TEST_F(PortOnPty, AWriteToADeadLineFailsAtOnceAndClosesThePort) {
 }
 
 }  // namespace
-}  // namespace qelo::e2e
+}  // namespace qelo::test

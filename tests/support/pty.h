@@ -20,7 +20,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace qelo::e2e {
+namespace qelo::test {
 
 class Pty {
 public:
@@ -44,6 +44,7 @@ public:
     Pty& operator=(const Pty&) = delete;
 
     const std::string& path() const { return path_; }
+    int master() const { return master_; }
     int slave() const { return slave_; }
 
     // The far end goes away, as when the cable is pulled.
@@ -112,7 +113,7 @@ inline bool spinUntil(const std::function<bool()>& cond, int ms = 3000) {
 // Lets the event loop run on its own for ms, sleeping when it has nothing to do.
 inline void spinFor(int ms) {
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
@@ -124,4 +125,4 @@ inline double cpuMs() {
     return ms(u.ru_utime) + ms(u.ru_stime);
 }
 
-}  // namespace qelo::e2e
+}  // namespace qelo::test

@@ -1,62 +1,53 @@
 #pragma once
-// The simulated projector in a process of its own, on a pseudo-terminal it
-// makes itself.
+// The simulated projector in a process of its own, on the pseudo-terminal it
+// makes itself: for the end-to-end tests, the programs' tests and the
+// benchmarks.
 
 #include <QProcess>
 #include <QStringList>
 
-#include <stdexcept>
 #include <string>
 
-#include "pty.h"
+namespace qelo::test {
 
-namespace qelo::e2e {
+// What it prints on the way out.
+struct SimulatorSummary {
+    long frames = -1;  // well-formed frames received
+    long malformed = -1;
+    long answers = -1;
+    long unasked = -1;
+    std::string printed;  // all of its output after the PTY line
+};
 
 class Simulator {
 public:
-    Simulator(const QString& program, const QStringList& args) {
-        QObject::connect(&process_, &QProcess::readyReadStandardError,
-                         [this] { log_ += process_.readAllStandardError().toStdString(); });
-        process_.start(program, args);
-        if (!process_.waitForStarted(5000)) throw std::runtime_error("simulator did not start");
-        // Its first line names the pty.
-        QDeadlineTimer deadline(5000);
-        while (!process_.canReadLine()) {
-            if (deadline.hasExpired() || process_.state() != QProcess::Running)
-                throw std::runtime_error("simulator named no pty: " + log_);
-            process_.waitForReadyRead(100);
-        }
-        const std::string line = process_.readLine().trimmed().toStdString();
-        if (line.rfind("PTY ", 0) != 0) throw std::runtime_error("simulator said: " + line);
-        pty_ = line.substr(4);
-    }
-    ~Simulator() {
-        process_.disconnect();
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        if (!process_.waitForFinished(2000)) {
-            process_.kill();
-            process_.waitForFinished(2000);
-        }
-    }
+    // Starts it and waits for the line that says where it listens; throws
+    // when none comes.
+    Simulator(const QString& program, const QStringList& args);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
 
-    const std::string& pty() const { return pty_; }
+    // Where it listens: its pseudo-terminal, or tcp://host:port with --listen.
+    const std::string& device() const { return device_; }
+    const std::string& pty() const { return device_; }
+    // Its pseudo-terminal opened here too, non-blocking, for a relay.
+    int fd();
     // Its log so far; it arrives as the event loop runs.
     const std::string& log() const { return log_; }
-    bool logged(const std::string& text, int ms = 3000) const {
-        return spinUntil([&] { return log_.find(text) != std::string::npos; }, ms);
-    }
+    bool logged(const std::string& text, int ms = 3000) const;
     // A run-time command, as typed at its terminal ("hangup", "state 88").
-    void command(const std::string& line) {
-        process_.write((line + "\n").c_str());
-        process_.waitForBytesWritten(1000);
-    }
+    void command(const std::string& line);
     bool running() const { return process_.state() == QProcess::Running; }
+    // Asks it to quit and reads its summary; the counts stay -1 when it
+    // printed none in time.
+    SimulatorSummary quit(int ms = 5000);
 
 private:
     QProcess process_;
-    std::string pty_;
+    std::string device_;
     std::string log_;
+    int fd_ = -1;
 };
 
-}  // namespace qelo::e2e
+}  // namespace qelo::test

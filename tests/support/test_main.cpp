@@ -1,4 +1,4 @@
-// One QApplication for every window test, set up as the program sets it up.
+// One QApplication per test program, set up as the programs set theirs up.
 #include <gtest/gtest.h>
 
 #include <QApplication>

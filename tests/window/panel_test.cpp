@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "fake_port.h"
+#include "support/fakes.h"
 #include "link/protocol.h"
 #include "panel/buttons.h"
 #include "panel/form1.h"
@@ -52,7 +52,8 @@ protected:
         EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
     }
 
-    FakePort port;
+    fakes::FakeClock clock;  // the port's write stamps; the window's timers are real
+    fakes::FakeSerialPort port{clock};
     std::unique_ptr<panel::Form1> form;
 };
 
@@ -61,7 +62,7 @@ TEST_F(PanelTest, OpensCompactWithTheDataAreaOutOfView) {
     EXPECT_TRUE(port.portOpen());
     EXPECT_EQ(port.commPort(), 1);
     EXPECT_EQ(port.settings(), "19200,N,8,1");
-    EXPECT_TRUE(port.written.empty());
+    EXPECT_TRUE(port.writes.empty());
     EXPECT_FALSE(anyTimerRunning());
     EXPECT_FALSE(widget("Frame8")->isVisible());
     EXPECT_FALSE(widget("Command34")->isVisible());
@@ -92,7 +93,7 @@ TEST_F(PanelTest, CtrlHExpandsAndTheToggleSwitchesModes) {
 
     // A status query with its answer, for the picture of the expanded panel.
     click("Command44");
-    ASSERT_EQ(port.written, (std::vector<std::string>{codeOf("Command44")}));
+    ASSERT_EQ(port.sent(), (std::vector<std::string>{codeOf("Command44")}));
     port.receive("00\r");
     EXPECT_EQ(window->label("Label25").caption(), " Power ON");
     EXPECT_NE(widget<QLabel>("Label12")->text(), QString());
@@ -113,19 +114,19 @@ TEST_F(PanelTest, OneShotButtonsSendTheirCommand) {
     for (const auto& b : panel::oneShotButtons()) {
         // The data area is out of the mouse's reach at the compact height.
         if (inWindow(widget(b.name)).top() >= window->QWidget::height()) continue;
-        port.written.clear();
+        port.writes.clear();
         click(b.name);
-        EXPECT_EQ(port.written, (std::vector<std::string>{link::frame(b.code)})) << b.name;
+        EXPECT_EQ(port.sent(), (std::vector<std::string>{link::frame(b.code)})) << b.name;
     }
 }
 
 TEST_F(PanelTest, HoldRepeatsUntilReleasedEvenWhenADialogTakesTheRelease) {
     QWidget* plus = widget("Command1");
     QTest::mousePress(plus, Qt::RightButton);
-    ASSERT_EQ(port.written.size(), 1u);
+    ASSERT_EQ(port.writes.size(), 1u);
     EXPECT_TRUE(window->qtTimer("Timer1").running());
     QTest::qWait(600);
-    EXPECT_GE(port.written.size(), 2u);
+    EXPECT_GE(port.writes.size(), 2u);
 
     window->messageBoxHook = nullptr;
     QTimer::singleShot(0, [] {
@@ -134,9 +135,9 @@ TEST_F(PanelTest, HoldRepeatsUntilReleasedEvenWhenADialogTakesTheRelease) {
     window->messageBox("Permission denied", panel::kAppTitle);
     EXPECT_FALSE(window->timer("Timer1").enabled());
     EXPECT_EQ(form->RepeatCode, 0);
-    const auto sent = port.written.size();
+    const auto sent = port.writes.size();
     QTest::qWait(600);
-    EXPECT_EQ(port.written.size(), sent);
+    EXPECT_EQ(port.writes.size(), sent);
     QTest::mouseRelease(plus, Qt::RightButton);
 }
 
@@ -158,10 +159,10 @@ TEST_F(PanelTest, FailedWriteIsReportedAndThePanelGoesOn) {
     click("Command17");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "VID7IRID");
-    EXPECT_EQ(boxes[0].text, "Port is not open");
+    EXPECT_EQ(boxes[0].text, "COM1: port is not open");
     port.setPortOpen(true);
     click("Command17");
-    EXPECT_EQ(port.written.size(), 1u);
+    EXPECT_EQ(port.writes.size(), 1u);
 }
 
 // Received text is handed to the RXD line as it arrives. Whatever the pieces,
