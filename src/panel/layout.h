@@ -30,8 +30,6 @@ struct Font {
     double points;
     int weight;          // 400 regular, 700 bold
 };
-// Every font uses this character set (Shift-JIS).
-inline constexpr int kCharset = 128;
 
 struct Control {
     const char* name;

@@ -59,11 +59,9 @@ public:
     void onMouseDown(std::function<void(const MouseEvent&)> handler) override { down_ = std::move(handler); }
     void onMouseUp(std::function<void(const MouseEvent&)> handler) override { up_ = std::move(handler); }
 
-    bool pressAndHold() const { return pressAndHold_; }
     // A caption too wide for one line breaks between words, and inside a
     // word only where the word alone is too wide (Japanese has no blanks).
     static QString wrapped(const QString& text, const QFontMetrics& metrics, int width);
-    bool held() const { return held_ != 0; }
     // Qt lost the release of a press (a modal dialog, hiding):
     // deliver it, so that no repeat runs on with nobody holding the button.
     void releaseLostPress();

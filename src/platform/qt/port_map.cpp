@@ -1,43 +1,25 @@
 #include "platform/qt/port_map.h"
 
+#include <QCollator>
 #include <QSerialPortInfo>
+
 #include <algorithm>
-#include <cctype>
 
 namespace qelo::platform::qt {
 
-namespace {
-
-bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-
-}  // namespace
-
 bool naturalLess(const std::string& a, const std::string& b) {
-    std::size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (isDigit(a[i]) && isDigit(b[j])) {
-            // Compare the digit runs as numbers: skip leading zeros, then the
-            // longer run is larger, then the first differing digit decides.
-            std::size_t si = i, sj = j;
-            while (si < a.size() && a[si] == '0') ++si;
-            while (sj < b.size() && b[sj] == '0') ++sj;
-            std::size_t ei = si, ej = sj;
-            while (ei < a.size() && isDigit(a[ei])) ++ei;
-            while (ej < b.size() && isDigit(b[ej])) ++ej;
-            if (ei - si != ej - sj) return ei - si < ej - sj;
-            for (std::size_t k = 0; k < ei - si; ++k)
-                if (a[si + k] != b[sj + k]) return a[si + k] < b[sj + k];
-            // Same value: fewer leading zeros first, so the order stays strict.
-            if (ei - i != ej - j) return ei - i < ej - j;
-            i = ei;
-            j = ej;
-        } else {
-            if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
-            ++i;
-            ++j;
-        }
-    }
-    return a.size() - i < b.size() - j;
+    // A fixed locale: the order of device paths must not depend on the
+    // user's language (and the C locale would ignore the numeric mode).
+    static const QCollator collator = [] {
+        QCollator c{QLocale(QLocale::English, QLocale::UnitedStates)};
+        c.setNumericMode(true);
+        c.setCaseSensitivity(Qt::CaseSensitive);
+        return c;
+    }();
+    if (const int order = collator.compare(QString::fromStdString(a), QString::fromStdString(b)); order != 0)
+        return order < 0;
+    // Equal as numbers ("ttyS1", "ttyS01"): the shorter first, so the order stays strict.
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
 std::string deviceAmong(int n, std::vector<std::string> devices) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QMetaObject>
+#include <QScopeGuard>
 #include <QtGlobal>
 #include <exception>
 #include <vector>
@@ -13,23 +14,6 @@
 namespace qelo::platform::qt {
 
 namespace {
-
-std::string trimmed(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-std::vector<std::string> split(const std::string& s, char sep) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = s.find(sep, start);
-        parts.push_back(trimmed(s.substr(start, end - start)));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
-}
 
 bool allDigits(const std::string& s) {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
@@ -50,7 +34,9 @@ LineSettings parseSettings(const std::string& settings, const std::string& devic
     auto bad = [&](const std::string& why) {
         throw SerialError(prefixed(device, "invalid settings \"" + settings + "\": " + why));
     };
-    const auto parts = split(settings, ',');
+    std::vector<std::string> parts;
+    for (const QByteArray& part : QByteArray::fromStdString(settings).split(','))
+        parts.push_back(part.trimmed().toStdString());
     if (parts.size() != 4)
         bad("expected baud, parity, data bits and stop bits, as in \"19200,N,8,1\"");
 
@@ -237,10 +223,7 @@ void QtSerialPort::onComm(std::function<void()> handler) { handler_ = std::move(
 
 void QtSerialPort::handleReadyRead() {
     if (!handler_ || closing_ || port_.bytesAvailable() == 0) return;
-    struct Reset {
-        int& event;
-        ~Reset() { event = 0; }
-    } reset{event_};
+    const auto reset = qScopeGuard([this] { event_ = 0; });
     event_ = ReceiveEvent;
     delivery_.run(handler_);
 }
