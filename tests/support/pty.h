@@ -117,12 +117,36 @@ inline void spinFor(int ms) {
     loop.exec();
 }
 
-// CPU time (user + system) this process has used so far, in ms.
-inline double cpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    return ms(u.ru_utime) + ms(u.ru_stime);
+// What ms of the event loop cost this process: CPU time, and how often it
+// went to sleep and was woken.
+struct LoopCost {
+    double cpuMs = 0;
+    long wakeUps = 0;
+};
+
+inline LoopCost loopCost(int ms) {
+    auto now = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        auto msOf = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+        return LoopCost{msOf(u.ru_utime) + msOf(u.ru_stime), u.ru_nvcsw + u.ru_nivcsw};
+    };
+    const LoopCost before = now();
+    spinFor(ms);
+    const LoopCost after = now();
+    return {after.cpuMs - before.cpuMs, after.wakeUps - before.wakeUps};
+}
+
+// Whether a loop is still as idle as a baseline taken in the same test, on
+// the same machine and build: a loop that spins costs the whole period and
+// wakes thousands of times; an idle one next to nothing. The margin (a
+// twentieth of the period) is there for the noise of a shared machine.
+inline bool asIdleAs(const LoopCost& cost, const LoopCost& baseline, int ms) {
+    return cost.cpuMs <= 4 * baseline.cpuMs + ms / 20.0 && cost.wakeUps <= 4 * baseline.wakeUps + ms / 20;
+}
+
+inline std::string describe(const LoopCost& cost) {
+    return std::to_string(cost.cpuMs) + " ms CPU, " + std::to_string(cost.wakeUps) + " wake-ups";
 }
 
 }  // namespace qelo::test
