@@ -73,14 +73,22 @@ public:
     virtual void onClick(std::function<void()> handler) = 0;
 };
 
+// A timer raises its tick every interval() ms while it is enabled, never
+// early, on the thread that runs the window. The fake clock of the logic's
+// tests and the Qt timer of the program both keep this contract, and one
+// test holds them to it:
+// - enabling a stopped timer starts its count; enabling a running one leaves
+//   the count alone, so a repeat that re-enables itself on every tick keeps
+//   its pace;
+// - changing the interval of a running timer restarts its count;
+// - an interval of 0 never ticks, however long the timer stays enabled (it
+//   does not mean "as fast as possible");
+// - after it is disabled, even from inside its own tick, no tick comes.
 class Timer {
 public:
     virtual ~Timer() = default;
-    // Changing the interval of a running timer restarts its count.
     virtual void setInterval(int ms) = 0;
     virtual int interval() const = 0;
-    // Enabling a timer that is already running leaves its count alone, so a
-    // repeat that re-enables itself on every tick keeps its pace.
     virtual void setEnabled(bool enabled) = 0;
     virtual bool enabled() const = 0;
     virtual void onTick(std::function<void()> handler) = 0;

@@ -11,7 +11,7 @@ void FakeClock::advance(long ms) {
     for (;;) {
         FakeTimer* next = nullptr;
         for (FakeTimer* t : timers_)
-            if (t->enabled() && t->due() <= target && (!next || t->due() < next->due())) next = t;
+            if (t->running() && t->due() <= target && (!next || t->due() < next->due())) next = t;
         if (!next) break;
         now_ = std::max(now_, next->due());
         next->fire();

@@ -36,6 +36,8 @@ public:
     bool enabled() const override { return enabled_; }
     void onTick(std::function<void()> h) override { tick_ = std::move(h); }
 
+    // Ticks are due: enabled, with an interval that is not 0.
+    bool running() const { return enabled_ && interval_ > 0; }
     long due() const { return due_; }
     void fire();
 
