@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "panel/buttons.h"
+#include "panel/layout.h"
 
 namespace qelo::fakes {
 
@@ -45,26 +45,37 @@ void FakeRadio::setValue(bool selected) {
     if (click_) click_();
 }
 
+// Built from the same tables as the real window, as they are at start-up.
 FakeWindow::FakeWindow(FakeClock& clock) {
-    for (const auto& b : panel::oneShotButtons()) buttons[b.name] = std::make_unique<FakeButton>();
-    for (const auto& b : panel::holdButtons()) buttons[b.name] = std::make_unique<FakeButton>();
-    buttons["Command16"] = std::make_unique<FakeButton>();
-    buttons["Command33"] = std::make_unique<FakeButton>();
-    buttons["Command34"] = std::make_unique<FakeButton>(false);
-    buttons["Command34"]->setCaption("データを表示する");
-    for (const char* n : {"Label11", "Label12", "Label25"}) labels[n] = std::make_unique<FakeLabel>();
-    frames["Frame8"] = std::make_unique<FakeFrame>(false);
-    radios["Option1"] = std::make_unique<FakeRadio>();
-    radios["Option2"] = std::make_unique<FakeRadio>();
-    radios["Option3"] = std::make_unique<FakeRadio>(true);
-    radios["Option4"] = std::make_unique<FakeRadio>();
-    radios["Option1"]->group = {radios["Option2"].get()};
-    radios["Option2"]->group = {radios["Option1"].get()};
-    radios["Option3"]->group = {radios["Option4"].get()};
-    radios["Option4"]->group = {radios["Option3"].get()};
-    const std::pair<const char*, int> timerIntervals[] = {
-        {"Timer1", 200}, {"Timer2", 500}, {"Timer3", 5000}, {"Timer4", 1000}};
-    for (auto [name, interval] : timerIntervals) timers[name] = std::make_unique<FakeTimer>(clock, interval);
+    namespace layout = panel::layout;
+    std::map<std::string, std::vector<FakeRadio*>> groups;  // by container
+    for (const layout::Control& c : layout::controls()) {
+        switch (c.kind) {
+        case layout::Kind::Button:
+            buttons[c.name] = std::make_unique<FakeButton>(c.visible);
+            buttons[c.name]->setCaption(c.caption);
+            break;
+        case layout::Kind::Label:
+            labels[c.name] = std::make_unique<FakeLabel>();
+            labels[c.name]->setCaption(c.caption);
+            break;
+        case layout::Kind::Frame:
+            frames[c.name] = std::make_unique<FakeFrame>(c.visible);
+            break;
+        case layout::Kind::Radio:
+            radios[c.name] = std::make_unique<FakeRadio>(c.selected);
+            groups[c.container].push_back(radios[c.name].get());
+            break;
+        }
+    }
+    for (auto& [container, members] : groups)
+        for (FakeRadio* r : members)
+            for (FakeRadio* other : members)
+                if (other != r) r->group.push_back(other);
+    for (const layout::TimerSpec& t : layout::timers()) {
+        timers[t.name] = std::make_unique<FakeTimer>(clock, t.interval);
+        if (t.enabled) timers[t.name]->setEnabled(true);
+    }
 }
 
 void FakeSerialPort::check(Op op) {
