@@ -85,19 +85,35 @@ public:
         if (display.size() < 2) return "Xvfb named no display";
         ::setenv("DISPLAY", display.c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-        wm_ = spawn({"metacity", "--replace", "--sm-disable"});
-        if (wm_ <= 0) return "metacity did not start";
-        // It manages the screen once it has announced itself on the root.
-        for (int waited = 0; std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window") != 0;
-             waited += 50) {
-            if (waited > 15000) return "metacity did not take over";
-            ::usleep(50 * 1000);
+        // The number comes a little before the server takes clients.
+        if (!waitFor("xprop -root >/dev/null 2>&1")) return "Xvfb took no clients";
+        for (int attempt = 0; attempt < 3 && !managed(); ++attempt) {
+            if (wm_ > 0) {
+                ::kill(wm_, SIGTERM);
+                ::waitpid(wm_, nullptr, 0);
+            }
+            wm_ = spawn({"metacity", "--replace", "--sm-disable"});
+            // It manages the screen once it has announced itself on the root.
+            waitFor("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window", 5000);
         }
+        if (!managed()) return "metacity did not take over the screen";
         std::printf("desktop: Xvfb on %s with metacity\n", display.c_str());
         return {};
     }
 
 private:
+    static bool waitFor(const char* probe, int ms = 15000) {
+        for (int waited = 0; std::system(probe) != 0; waited += 50) {
+            if (waited > ms) return false;
+            ::usleep(50 * 1000);
+        }
+        return true;
+    }
+    bool managed() const {
+        return wm_ > 0 && ::waitpid(wm_, nullptr, WNOHANG) == 0 &&
+               std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window") == 0;
+    }
+
     pid_t server_ = -1;
     pid_t wm_ = -1;
 };
