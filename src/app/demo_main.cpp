@@ -6,10 +6,14 @@
 // to a device that does not exist (so the port panel's failure path can be
 // tried too), and shows the simulator's log in a window beside the panel.
 // Lines typed under the log go to the simulator ("silent on", "hangup", ...).
+// COM1 is a link to the simulator's pseudo-terminal, as a device path is to
+// an adapter: a hang-up pulls it, and "plug" plugs a fresh simulator in at
+// the same path, so the panel's way back from a pulled cable can be tried.
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLineEdit>
@@ -17,11 +21,14 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "app/panel_program.h"
@@ -64,11 +71,15 @@ public:
             input_->clear();
             if (line.isEmpty()) return;
             append("> " + line);
+            if (command && command(line)) return;
             if (simulator_.state() == QProcess::Running) simulator_.write((line + "\n").toUtf8());
             else append("(the simulator has ended)");
         });
         resize(560, 420);
     }
+
+    // The demo's own commands; true when it took the line.
+    std::function<bool(const QString&)> command;
 
     // Shown here and copied to the terminal, which keeps it after the demo.
     void append(const QString& text) {
@@ -170,6 +181,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    QTemporaryDir cable;
+    const QString com1 = cable.filePath("COM1");
+    if (!cable.isValid() || !QFile::link(pty, com1)) {
+        std::fprintf(stderr, "qelo-demo: cannot make the link %s\n", qPrintable(com1));
+        stop(simulator);
+        return 1;
+    }
+
     LogWindow log(simulator);
     log.setWindowTitle("Simulated projector on " + pty);
     QObject::connect(&simulator, &QProcess::readyReadStandardError, &log,
@@ -180,9 +199,33 @@ int main(int argc, char** argv) {
     QObject::connect(&simulator, &QProcess::finished, &log, [&](int code, QProcess::ExitStatus status) {
         log.append(status == QProcess::CrashExit ? QString("simulator crashed")
                                                  : QString("simulator ended, exit status %1").arg(code));
+        QFile::remove(com1);
+        log.append("the cable is pulled: type \"plug\" to plug a new projector in at " + com1);
     });
+    log.command = [&](const QString& line) {
+        if (line != "plug") return false;
+        if (simulator.state() != QProcess::NotRunning) {
+            log.append("the projector is plugged in already");
+            return true;
+        }
+        simulator.start(simPath, simArgs);
+        QString failed;
+        QString next;
+        {
+            // The log must not take the line that names the new pty.
+            const QSignalBlocker quiet(simulator);
+            next = readPty(simulator, failed);
+        }
+        if (next.isEmpty() || !QFile::link(next, com1)) {
+            log.append("the simulator did not start: " + failed);
+            return true;
+        }
+        log.setWindowTitle("Simulated projector on " + next);
+        log.append("plugged in at " + com1 + " (" + next + ")");
+        return true;
+    };
 
-    app::PanelProgram panel(app, platform::qt::routedPortMap({{1, pty.toStdString()}, {2, kMissingDevice}}));
+    app::PanelProgram panel(app, platform::qt::routedPortMap({{1, com1.toStdString()}, {2, kMissingDevice}}));
     QObject::connect(&panel.port, &platform::qt::QtSerialPort::portLost, &log,
                      [&](const QString& description) { log.append("panel: " + description); });
     panel.start();
