@@ -123,8 +123,9 @@ TEST_F(OnADesktop, AHoldOutlastsAnotherProgramTakingTheFocus) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return panel.form.RepeatCode == 0; }, 3000)) << "the release did not end it";
     const auto sent = panel.port.sent();
     const auto count = std::count(sent.begin(), sent.end(), link::frame("C09"));
-    // One at the press and one every 250 ms; a busy machine may lose a tick.
-    EXPECT_GE(count, 1 + ms / 250 - 1) << "after " << ms << " ms";
+    // One at the press and one every 250 ms; a busy machine may lose a tick
+    // or two. A hold that ended with the focus would have sent two or three.
+    EXPECT_GE(count, 1 + ms / 250 - 2) << "after " << ms << " ms";
     EXPECT_LE(count, 1 + ms / 250 + 1) << "after " << ms << " ms";
     QTest::qWait(600);
     EXPECT_EQ(panel.port.sent().size(), sent.size()) << "the repeat went on after the release";
