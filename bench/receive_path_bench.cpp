@@ -7,27 +7,19 @@
 namespace {
 
 void ReceiveEvent(benchmark::State& state) {
-    using namespace qelo;
-    fakes::FakeClock clock;
-    fakes::FakeWindow window{clock};
-    fakes::FakeSerialPort port{clock};
-    panel::Form1 form{window, port};
-    form.Form_Load();
-    bench::receiveEvents(state, port, form);
+    qelo::fakes::FakePanel panel;
+    panel.form.Form_Load();
+    qelo::bench::receiveEvents(state, panel.port, panel.form);
 }
 BENCHMARK(ReceiveEvent)->Arg(1)->Arg(100)->Arg(1000)->Arg(32767)->Complexity();
 
 void ReceiveEventFromEmpty(benchmark::State& state) {
-    using namespace qelo;
-    fakes::FakeClock clock;
-    fakes::FakeWindow window{clock};
-    fakes::FakeSerialPort port{clock};
-    panel::Form1 form{window, port};
-    form.Form_Load();
-    form.SendData = "CR0\r";
+    qelo::fakes::FakePanel panel;
+    panel.form.Form_Load();
+    panel.form.SendData = "CR0\r";
     for (auto _ : state) {
-        form.RecvData.clear();
-        port.receive("00\r");  // the common case: one short reply
+        panel.form.RecvData.clear();
+        panel.port.receive("00\r");  // the common case: one short reply
     }
 }
 BENCHMARK(ReceiveEventFromEmpty);

@@ -117,20 +117,22 @@ int main(int argc, char** argv) {
     CommandLine line("The timing harness: pacing, latencies, floods, start-up and the receive path, each figure\n"
                      "beside its goal. Items 1 to 3 run a second time at real-time priority where that is\n"
                      "permitted (--no-control: not).");
-    line.option("simulator", "The simulator program.", "PATH");
-    line.option("probe", "The start-up probe.", "PATH");
-    line.option("panel", "The panel program.", "PATH");
-    line.option("receive-bench", "A receive-path benchmark program (may be given again).", "PATH");
-    line.option("out", "Where the results go (default RESULTS.md).", "FILE");
-    line.option("analysis", "Notes appended to the results.", "FILE");
-    line.option("runs", "Each figure is measured N times (default 5).", "N");
-    line.option("hold-ms", "Length of each hold (default 2025).", "MS");
-    line.option("flood-seconds", "Length of each flood (default 60).", "S");
-    line.option("flood-runs", "Floods to run (default 1).", "N");
-    line.option("samples", "Clicks per latency run (default 100).", "N");
-    line.option("only", "Items to run, e.g. 1,3 (default all).", "LIST");
-    line.option("no-control", "No second pass at real-time priority.");
-    line.option("command", "How the harness was started, for the record.", "TEXT");
+    line.options({
+        {"simulator", "The simulator program.", "PATH"},
+        {"probe", "The start-up probe.", "PATH"},
+        {"panel", "The panel program.", "PATH"},
+        {"receive-bench", "A receive-path benchmark program (may be given again).", "PATH"},
+        {"out", "Where the results go (default RESULTS.md).", "FILE"},
+        {"analysis", "Notes appended to the results.", "FILE"},
+        {"runs", "Each figure is measured N times (default 5).", "N"},
+        {"hold-ms", "Length of each hold (default 2025).", "MS"},
+        {"flood-seconds", "Length of each flood (default 60).", "S"},
+        {"flood-runs", "Floods to run (default 1).", "N"},
+        {"samples", "Clicks per latency run (default 100).", "N"},
+        {"only", "Items to run, e.g. 1,3 (default all).", "LIST"},
+        {"no-control", "No second pass at real-time priority."},
+        {"command", "How the harness was started, for the record.", "TEXT"},
+    });
     line.parse(app.arguments());
     Options o;
     o.runs = line.whole("runs", o.runs, 1);

@@ -18,9 +18,9 @@ public:
         parser_.setApplicationDescription(description);
         parser_.addHelpOption();
     }
-    void option(const QString& name, const QString& what, const QString& valueName = {}) {
-        parser_.addOption(QCommandLineOption(name, what, valueName));
-    }
+    // One row per option: name, what it does, and the name of its value
+    // (none for a switch).
+    void options(const QList<QCommandLineOption>& table) { parser_.addOptions(table); }
 
     // Parses, or answers --help (status 0) or rejects the line (status 1).
     void parse(const QStringList& arguments) {
@@ -42,20 +42,10 @@ public:
     }
     QStringList texts(const QString& name) const { return parser_.values(name); }
     double number(const QString& name, double fallback, double least = 0) const {
-        if (!isSet(name)) return fallback;
-        bool ok = false;
-        const double n = text(name).toDouble(&ok);
-        if (!ok || n < least)
-            fail(QString("--%1 takes a number of at least %2, not \"%3\"").arg(name).arg(least).arg(text(name)));
-        return n;
+        return checked(name, fallback, least, false);
     }
     int whole(const QString& name, int fallback, int least = 0) const {
-        if (!isSet(name)) return fallback;
-        bool ok = false;
-        const int n = text(name).toInt(&ok);
-        if (!ok || n < least)
-            fail(QString("--%1 takes a whole number of at least %2, not \"%3\"").arg(name).arg(least).arg(text(name)));
-        return n;
+        return static_cast<int>(checked(name, fallback, least, true));
     }
 
     [[noreturn]] void fail(const QString& why) const {
@@ -65,6 +55,16 @@ public:
     }
 
 private:
+    double checked(const QString& name, double fallback, double least, bool whole) const {
+        if (!isSet(name)) return fallback;
+        bool ok = false;
+        const double n = whole ? text(name).toInt(&ok) : text(name).toDouble(&ok);
+        if (!ok || n < least)
+            fail(QString("--%1 takes a %2number of at least %3, not \"%4\"")
+                     .arg(name, whole ? "whole " : "", QString::number(least), text(name)));
+        return n;
+    }
+
     QCommandLineParser parser_;
 };
 

@@ -52,12 +52,14 @@ struct Options {
 
 Options parse(const QStringList& arguments) {
     bench::CommandLine line("A long run of the panel against the simulated projector.");
-    line.option("minutes", "Holds for M minutes (default 10).", "M");
-    line.option("seconds", "Holds for S seconds.", "S");
-    line.option("idle", "Then idle for S seconds (default 30).", "S");
-    line.option("hold", "Each hold lasts MS milliseconds (default 5000).", "MS");
-    line.option("max-growth-kib", "Fail when memory grows by more (default 4096; 0: report only).", "K");
-    line.option("simulator", "The simulator program.", "PATH");
+    line.options({
+        {"minutes", "Holds for M minutes (default 10).", "M"},
+        {"seconds", "Holds for S seconds.", "S"},
+        {"idle", "Then idle for S seconds (default 30).", "S"},
+        {"hold", "Each hold lasts MS milliseconds (default 5000).", "MS"},
+        {"max-growth-kib", "Fail when memory grows by more (default 4096; 0: report only).", "K"},
+        {"simulator", "The simulator program.", "PATH"},
+    });
     line.parse(arguments);
     Options o;
     o.seconds = line.isSet("seconds") ? line.number("seconds", o.seconds) : line.number("minutes", o.seconds / 60) * 60;

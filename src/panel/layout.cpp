@@ -1,5 +1,7 @@
 #include "panel/layout.h"
 
+#include "panel/find.h"
+
 #include <array>
 
 namespace qelo::panel::layout {
@@ -188,16 +190,10 @@ std::span<const Line> lines() { return kLines; }
 const Image& image() { return kImage; }
 std::span<const TimerSpec> timers() { return kTimers; }
 
-const Control* findControl(std::string_view name) {
-    for (const auto& c : kControls)
-        if (name == c.name) return &c;
-    return nullptr;
-}
+const Control* findControl(std::string_view name) { return findRow(controls(), name, &Control::name); }
 
 const Font* findFont(std::string_view key) {
-    for (const auto& f : kFonts)
-        if (key == f.key) return &f;
-    return nullptr;
+    return findRow(fonts(), key, &Font::key);
 }
 
 }  // namespace qelo::panel::layout

@@ -1,6 +1,7 @@
 // The buttons that send one command per click.
 #include "link/protocol.h"
 #include "panel/buttons.h"
+#include "panel/find.h"
 #include "panel/form1.h"
 
 namespace qelo::panel {
@@ -30,9 +31,7 @@ constexpr int kMenuPace = 200;
 std::span<const OneShotButton> oneShotButtons() { return kOneShot; }
 
 const OneShotButton* findOneShot(std::string_view name) {
-    for (const auto& b : kOneShot)
-        if (name == b.name) return &b;
-    return nullptr;
+    return findRow(oneShotButtons(), name, &OneShotButton::name);
 }
 
 void Form1::Command_Click(const std::string& button) {

@@ -2,6 +2,7 @@
 // clear on release.
 #include "link/protocol.h"
 #include "panel/buttons.h"
+#include "panel/find.h"
 #include "panel/form1.h"
 
 namespace qelo::panel {
@@ -53,16 +54,10 @@ constexpr ArrowPace kFastArrows{5, 5};
 
 std::span<const HoldButton> holdButtons() { return kHold; }
 
-const HoldButton* findHold(std::string_view name) {
-    for (const auto& b : kHold)
-        if (name == b.name) return &b;
-    return nullptr;
-}
+const HoldButton* findHold(std::string_view name) { return findRow(holdButtons(), name, &HoldButton::name); }
 
 const HoldButton* findHold(std::uint8_t repeatCode) {
-    for (const auto& b : kHold)
-        if (b.repeatCode == repeatCode) return &b;
-    return nullptr;
+    return findRow(holdButtons(), repeatCode, &HoldButton::repeatCode);
 }
 
 const char* repeatCommand(std::uint8_t repeatCode) {

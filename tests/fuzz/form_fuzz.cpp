@@ -41,10 +41,8 @@ const fakes::Op kOps[] = {fakes::Op::SetPort, fakes::Op::SetSettings, fakes::Op:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fakes::FakeClock clock;
-    fakes::FakeWindow window{clock};
-    fakes::FakeSerialPort port{clock};
-    panel::Form1 form{window, port};
+    fakes::FakePanel panel;
+    auto& [clock, window, port, form] = panel;
     Script s{data, size};
     if (s.byte() & 1) port.fail(fakes::Op::Open, "no port 1", 1);
     form.Form_Load();

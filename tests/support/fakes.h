@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "panel/form1.h"
 #include "platform/platform.h"
 
 namespace qelo::fakes {
@@ -208,6 +209,15 @@ private:
     std::string pending_;
     std::function<void()> comm_;
     std::map<std::pair<Op, int>, std::string> failures_;
+};
+
+// The panel put together on the fake platform, as the program puts it
+// together on the real one; nothing has run yet (no Form_Load).
+struct FakePanel {
+    FakeClock clock;
+    FakeWindow window{clock};
+    FakeSerialPort port{clock};
+    panel::Form1 form{window, port};
 };
 
 }  // namespace qelo::fakes

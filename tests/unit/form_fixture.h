@@ -9,13 +9,8 @@ namespace qelo::test {
 
 // A panel on the fake platform, loaded as at start-up, with the start-up's
 // own port operations forgotten.
-class FormTest : public ::testing::Test {
+class FormTest : public ::testing::Test, protected fakes::FakePanel {
 protected:
-    fakes::FakeClock clock;
-    fakes::FakeWindow window{clock};
-    fakes::FakeSerialPort port{clock};
-    panel::Form1 form{window, port};
-
     void SetUp() override {
         form.Form_Load();
         port.log.clear();

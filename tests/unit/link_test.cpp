@@ -163,13 +163,7 @@ TEST_F(SendTest, AFailedWriteTouchesNothingAndIsReportedOnce) {
 
 // ---- start-up ---------------------------------------------------------------
 
-class StartUp : public ::testing::Test {
-protected:
-    fakes::FakeClock clock;
-    fakes::FakeWindow window{clock};
-    fakes::FakeSerialPort port{clock};
-    panel::Form1 form{window, port};
-};
+class StartUp : public ::testing::Test, protected fakes::FakePanel {};
 
 TEST_F(StartUp, OpensPort1TwiceAndSendsNothing) {
     form.Form_Load();

@@ -67,74 +67,68 @@ class TimerContract : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override { time = GetParam().make(); }
 
-    // Stamps every tick of t.
-    void stamp(platform::Timer& t, std::function<void()> also = {}) {
+    // A timer of the kind under test whose ticks are stamped, then `also` run.
+    platform::Timer& timer(int interval, bool enabled, std::function<void()> also = {}) {
+        owned.push_back(time->timer(interval));
+        platform::Timer& t = *owned.back();
         t.onTick([this, also] {
             ticks.push_back(time->now());
             if (also) also();
         });
+        t.setEnabled(enabled);
+        return t;
     }
+    // Waits, generously since a loaded machine is late, for n ticks in all.
+    bool ticked(std::size_t n = 1) { return time->runUntil([&] { return ticks.size() >= n; }, 10000); }
 
     std::unique_ptr<Time> time;
+    std::vector<std::unique_ptr<platform::Timer>> owned;
     std::vector<double> ticks;
-    // Deadlines for what must happen: generous, since a loaded machine is late.
-    static constexpr int kPatience = 10000;
 };
 
 TEST_P(TimerContract, TicksWhileEnabledAndNeverEarly) {
-    auto idle = time->timer(20);
-    auto t = time->timer(50);
-    stamp(*idle);
+    timer(20, false);
     time->runFor(100);
     EXPECT_TRUE(ticks.empty()) << "a timer never enabled ticked";
-
-    stamp(*t);
     const double start = time->now();
-    t->setEnabled(true);
-    ASSERT_TRUE(time->runUntil([&] { return ticks.size() >= 3; }, kPatience));
+    timer(50, true);
+    ASSERT_TRUE(ticked(3));
     EXPECT_GE(ticks[0] - start, 49.0) << "early";
 }
 
 TEST_P(TimerContract, AnIntervalOfZeroNeverTicks) {
-    auto t = time->timer(0);
-    stamp(*t);
-    t->setEnabled(true);
+    platform::Timer& t = timer(0, true);
     time->runFor(100);
     EXPECT_TRUE(ticks.empty());
-    EXPECT_TRUE(t->enabled());
-    t->setInterval(30);  // and a real interval starts it
-    EXPECT_TRUE(time->runUntil([&] { return !ticks.empty(); }, kPatience));
+    EXPECT_TRUE(t.enabled());
+    t.setInterval(30);  // and a real interval starts it
+    EXPECT_TRUE(ticked());
 }
 
 TEST_P(TimerContract, ChangingTheIntervalRestartsTheCount) {
-    auto t = time->timer(100);
-    stamp(*t);
-    t->setEnabled(true);
+    platform::Timer& t = timer(100, true);
     time->runFor(60);
     ASSERT_TRUE(ticks.empty());
     const double changed = time->now();
-    t->setInterval(100);
-    ASSERT_TRUE(time->runUntil([&] { return !ticks.empty(); }, kPatience));
+    t.setInterval(100);
+    ASSERT_TRUE(ticked());
     EXPECT_GE(ticks[0] - changed, 99.0) << "the count went on from before the change";
 }
 
 TEST_P(TimerContract, EnablingARunningTimerKeepsItsCount) {
     // Enabled again four times per period: a timer that restarted on each
     // would never tick.
-    auto t = time->timer(100);
+    platform::Timer& t = timer(100, true);
     auto again = time->timer(25);
-    stamp(*t);
-    again->onTick([&] { t->setEnabled(true); });
-    t->setEnabled(true);
+    again->onTick([&] { t.setEnabled(true); });
     again->setEnabled(true);
-    EXPECT_TRUE(time->runUntil([&] { return ticks.size() >= 2; }, kPatience));
+    EXPECT_TRUE(ticked(2));
 }
 
 TEST_P(TimerContract, NoTickAfterItIsDisabledFromItsOwnTick) {
-    auto t = time->timer(20);
-    stamp(*t, [&] { t->setEnabled(false); });
-    t->setEnabled(true);
-    ASSERT_TRUE(time->runUntil([&] { return !ticks.empty(); }, kPatience));
+    platform::Timer* t = nullptr;
+    t = &timer(20, true, [&] { t->setEnabled(false); });
+    ASSERT_TRUE(ticked());
     time->runFor(100);
     EXPECT_EQ(ticks.size(), 1u);
     EXPECT_FALSE(t->enabled());
