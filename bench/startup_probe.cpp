@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
 
     // qelo-panel's main(), with COM1 routed to the given device.
     app::PanelApplication application(argc, argv);
-    app::PanelProgram panel(application, platform::qt::routedPortMap({{1, device}}));
+    app::PanelProgram panel(platform::qt::routedPortMap({{1, device}}));
     FirstPaint firstPaint;
     panel.window.installEventFilter(&firstPaint);
     panel.start();

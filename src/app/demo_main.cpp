@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
         return true;
     };
 
-    app::PanelProgram panel(app, platform::qt::routedPortMap({{1, com1.toStdString()}, {2, kMissingDevice}}));
+    app::PanelProgram panel(platform::qt::routedPortMap({{1, com1.toStdString()}, {2, kMissingDevice}}));
     QObject::connect(&panel.port, &platform::qt::QtSerialPort::portLost, &log,
                      [&](const QString& description) { log.append("panel: " + description); });
     panel.start();

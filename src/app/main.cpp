@@ -3,7 +3,7 @@
 
 int main(int argc, char** argv) {
     qelo::app::PanelApplication app(argc, argv);
-    qelo::app::PanelProgram panel(app, qelo::platform::qt::defaultPortMap());
+    qelo::app::PanelProgram panel(qelo::platform::qt::defaultPortMap());
     panel.start();
     return app.run();
 }

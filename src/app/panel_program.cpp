@@ -65,20 +65,8 @@ void PanelApplication::quitOnTermination() {
 
 int PanelApplication::run() { return terminating_ ? 0 : exec(); }
 
-bool PanelApplication::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (...) {
-        if (!reporter) throw;
-        reporter(std::current_exception());
-        return false;
-    }
-}
-
-PanelProgram::PanelProgram(PanelApplication& app, platform::qt::PortMap map)
-    : port(std::move(map)), form(window, port) {
+PanelProgram::PanelProgram(platform::qt::PortMap map) : port(std::move(map)), form(window, port) {
     const auto reporter = [this](const std::exception_ptr& failure) { report(failure); };
-    app.reporter = reporter;
     window.setFailureReporter(reporter);
     port.setFailureReporter(reporter);
     platform::qt::applyAccessibility(window);
@@ -98,11 +86,7 @@ void PanelProgram::report(const std::exception_ptr& failure) {
 }
 
 void PanelProgram::start() {
-    try {
-        form.dispatch([this] { form.Form_Load(); });
-    } catch (...) {
-        report(std::current_exception());
-    }
+    window.deliver([this] { form.dispatch([this] { form.Form_Load(); }); });
     window.show();
 }
 

@@ -13,13 +13,11 @@
 
 namespace qelo::app {
 
-// Whatever a handler let through ends at the reporter instead of ending the
-// program.
+// The application as the panel programs set it up: style, fonts, and an
+// orderly end on a termination signal.
 class PanelApplication final : public QApplication {
 public:
     PanelApplication(int& argc, char** argv);
-    std::function<void(const std::exception_ptr&)> reporter;
-    bool notify(QObject* receiver, QEvent* event) override;
 
     // exec(), unless a termination signal came while the start-up still ran
     // (a start-up message box, say): exec() would forget that request.
@@ -34,7 +32,10 @@ private:
 
 class PanelProgram {
 public:
-    PanelProgram(PanelApplication& app, platform::qt::PortMap map);
+    // Whatever a handler called from Qt lets through is reported in a
+    // message box: the window and the port deliver Qt's events to the logic,
+    // and they are the one place where failures are caught on the way.
+    explicit PanelProgram(platform::qt::PortMap map);
     ~PanelProgram();  // closes the port, however the window was closed
 
     // Runs the start-up, then shows the window.

@@ -27,8 +27,8 @@ constexpr Pair kArrows[] = {{"↑", "Cursor up"}, {"↓", "Cursor down"}, {"←"
 // The captions the data-area toggle takes on, and what a click on it does
 // while it shows each; the first is the layout's own.
 constexpr Pair kToggleCaptions[] = {
-    {"データを表示しない", "Hide data area"},
-    {"CLOSE", "Close data area"},
+    {layout::kHideData, "Hide data area"},
+    {layout::kCloseData, "Close data area"},
 };
 constexpr const char* kToggleAtStart = "Show data area";
 

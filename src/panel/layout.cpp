@@ -58,8 +58,6 @@ constexpr const char* kUp = "↑";
 constexpr const char* kLeftArrow = "←";
 constexpr const char* kRightArrow = "→";
 constexpr const char* kDown = "↓";
-// "show data"
-constexpr const char* kShowData = "データを表示する";
 
 constexpr std::array kControls{
     // Top row: POWER, INPUT SELECT, POWER MANAGEMENT.

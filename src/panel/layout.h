@@ -97,5 +97,13 @@ inline constexpr int kCompactBottom = 4800;
 inline constexpr int kCompactHeight = 5200;
 inline constexpr int kToggleHeight = 6645;
 inline constexpr int kShortcutHeight = 7000;
+// Below this height the window counts as compact.
+inline constexpr int kExpandedThreshold = 6000;
+
+// The captions of the data-area toggle (Command34): what its next click does,
+// and what it says after Ctrl+H.
+inline constexpr const char* kShowData = "データを表示する";
+inline constexpr const char* kHideData = "データを表示しない";
+inline constexpr const char* kCloseData = "CLOSE";
 
 }  // namespace qelo::panel::layout

@@ -3,13 +3,13 @@
 #include <optional>
 
 #include "panel/form1.h"
+#include "panel/layout.h"
 
 namespace qelo::panel {
 
 namespace {
 constexpr const char* kSettings19200 = "19200,N,8,1";
 constexpr const char* kSettings9600 = "9600,N,8,1";
-constexpr double kCompactHeight = 5200;
 }  // namespace
 
 void Form1::Form_Load() {
@@ -18,7 +18,7 @@ void Form1::Form_Load() {
     // centring again: the compact window sits a little above the centre.
     window_.setLeft((window_.screenWidth() - window_.width()) / 2.0);
     window_.setTop((window_.screenHeight() - window_.height()) / 2.0);
-    window_.setHeight(kCompactHeight);
+    window_.setHeight(layout::kCompactHeight);
     RepeatCode = 0;
     WaitReply = 0;
     RecvData.clear();

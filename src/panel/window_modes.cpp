@@ -1,22 +1,19 @@
 // Compact and expanded window, and the port panel that hides itself.
 #include "panel/form1.h"
+#include "panel/layout.h"
 
 namespace qelo::panel {
 
 namespace {
 constexpr int kKeyH = 72;
-constexpr double kCompact = 5200;
-constexpr double kExpandedByToggle = 6645;
-constexpr double kExpandedByShortcut = 7000;
-constexpr double kExpandedThreshold = 6000;
-constexpr const char* kShowData = "データを表示する";  // what the next click does
-constexpr const char* kHideData = "データを表示しない";
 }  // namespace
+
+using namespace layout;
 
 void Form1::Form_KeyDown(int keyCode, int shift) {
     if ((shift & 7) != platform::CtrlBit || keyCode != kKeyH) return;
-    window_.setHeight(kExpandedByShortcut);
-    command34_.setCaption("CLOSE");
+    window_.setHeight(kShortcutHeight);
+    command34_.setCaption(kCloseData);
     command34_.setVisible(true);
 }
 
@@ -24,10 +21,10 @@ void Form1::Command34_Click() {
     // Off and on again: the port panel hides 5 s after the last toggle.
     timer3_.setEnabled(false);
     if (window_.height() < kExpandedThreshold) {
-        window_.setHeight(kExpandedByToggle);
+        window_.setHeight(kToggleHeight);
         command34_.setCaption(kHideData);
     } else {
-        window_.setHeight(kCompact);
+        window_.setHeight(kCompactHeight);
         command34_.setCaption(kShowData);
     }
     timer3_.setEnabled(true);

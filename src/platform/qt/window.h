@@ -49,6 +49,9 @@ public:
 
     // Where failures of handlers called from Qt go (the program's reporter).
     void setFailureReporter(Delivery::Reporter reporter);
+    // Runs a handler as the window runs those Qt calls: a failure goes to
+    // the reporter, never on into Qt.
+    void deliver(const std::function<void()>& handler) const { delivery_.run(handler); }
     // Replaces the modal message box, for tests.
     std::function<void(const std::string& text, const std::string& title)> messageBoxHook;
 
