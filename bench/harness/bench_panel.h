@@ -106,8 +106,8 @@ public:
     }
     double screenWidth() const override { return inner_.screenWidth(); }
     double screenHeight() const override { return inner_.screenHeight(); }
-    double width() const override { return inner_.width(); }
-    double height() const override { return inner_.height(); }
+    double widthTwips() const override { return inner_.widthTwips(); }
+    double heightTwips() const override { return inner_.heightTwips(); }
     void setLeft(double twips) override { inner_.setLeft(twips); }
     void setTop(double twips) override { inner_.setTop(twips); }
     void setHeight(double twips) override { inner_.setHeight(twips); }

@@ -16,8 +16,8 @@ void Form1::Form_Load() {
     PortSettings = kSettings19200;
     // Centred for the full design height, then made compact without
     // centring again: the compact window sits a little above the centre.
-    window_.setLeft((window_.screenWidth() - window_.width()) / 2.0);
-    window_.setTop((window_.screenHeight() - window_.height()) / 2.0);
+    window_.setLeft((window_.screenWidth() - window_.widthTwips()) / 2.0);
+    window_.setTop((window_.screenHeight() - window_.heightTwips()) / 2.0);
     window_.setHeight(layout::kCompactHeight);
     RepeatCode = 0;
     WaitReply = 0;

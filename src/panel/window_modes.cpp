@@ -20,7 +20,7 @@ void Form1::Form_KeyDown(int keyCode, int shift) {
 void Form1::Command34_Click() {
     // Off and on again: the port panel hides 5 s after the last toggle.
     timer3_.setEnabled(false);
-    if (window_.height() < kExpandedThreshold) {
+    if (window_.heightTwips() < kExpandedThreshold) {
         window_.setHeight(kToggleHeight);
         command34_.setCaption(kHideData);
     } else {

@@ -110,8 +110,8 @@ public:
     // Outer geometry (title bar and borders included), in twips.
     virtual double screenWidth() const = 0;
     virtual double screenHeight() const = 0;
-    virtual double width() const = 0;
-    virtual double height() const = 0;
+    virtual double widthTwips() const = 0;
+    virtual double heightTwips() const = 0;
     virtual void setLeft(double twips) = 0;
     virtual void setTop(double twips) = 0;
     virtual void setHeight(double twips) = 0;

@@ -113,7 +113,7 @@ TEST(AccessibleWindow, DataAreaToggleIsNamedForWhatItDoesNow) {
     iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     QTest::qWait(200);  // an accessible press animates like a real one
     EXPECT_EQ(panel.said("Command34"), "Show data area");
-    EXPECT_DOUBLE_EQ(panel.window.height(), layout::kCompactHeight);
+    EXPECT_DOUBLE_EQ(panel.window.heightTwips(), layout::kCompactHeight);
 }
 
 TEST(AccessibleWindow, DisplayLinesReadTheirTitleAndWhatTheyShow) {

@@ -74,8 +74,8 @@ TEST_F(AtScale, KeepsItsProportionsInTwips) {
         EXPECT_NEAR(w->width() * kTwipsPerPixel, c.width, kTwipsPerPixel);
         EXPECT_NEAR(w->height() * kTwipsPerPixel, c.height, kTwipsPerPixel);
     }
-    EXPECT_EQ(panel.window.QWidget::width(), layout::form().clientWidth / kTwipsPerPixel);
-    EXPECT_DOUBLE_EQ(panel.window.height(), layout::kCompactHeight);
+    EXPECT_EQ(panel.window.width(), layout::form().clientWidth / kTwipsPerPixel);
+    EXPECT_DOUBLE_EQ(panel.window.heightTwips(), layout::kCompactHeight);
 }
 
 TEST_F(AtScale, LinesAreTwoLogicalPixelsWide) {
@@ -109,7 +109,7 @@ TEST_F(AtScale, ScreenshotsOfEachWindowMode) {
     panel.widget<QPushButton>("Command44")->click();  // STATUS, answered
     panel.port.receive(std::string("00") + link::kCR);
     QApplication::processEvents();
-    EXPECT_DOUBLE_EQ(panel.window.height(), layout::kShortcutHeight);
+    EXPECT_DOUBLE_EQ(panel.window.heightTwips(), layout::kShortcutHeight);
     save("expanded");
     panel.widget<QPushButton>("Command33")->click();  // the port panel
     QApplication::processEvents();

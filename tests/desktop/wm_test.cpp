@@ -68,7 +68,7 @@ TEST_P(InView, WhatTheDesignsFrameLeaves) {
     panel.window.frame("Frame8").setVisible(true);
     panel.window.button("Command34").setVisible(true);
     setHeight(twips);
-    EXPECT_DOUBLE_EQ(panel.window.height(), twips);
+    EXPECT_DOUBLE_EQ(panel.window.heightTwips(), twips);
     std::printf("title bar and borders: %d px; client area %d px\n", frame().height() - client().height(),
                 client().height());
     const int shown = twips - kDesignFrameTwips;

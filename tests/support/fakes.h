@@ -127,8 +127,8 @@ public:
 
     double screenWidth() const override { return 1920 * 15; }
     double screenHeight() const override { return 1080 * 15; }
-    double width() const override { return width_; }
-    double height() const override { return height_; }
+    double widthTwips() const override { return width_; }
+    double heightTwips() const override { return height_; }
     void setLeft(double t) override { left = t; }
     void setTop(double t) override { top = t; }
     void setHeight(double t) override { height_ = t; }

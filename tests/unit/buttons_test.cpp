@@ -268,15 +268,15 @@ using Modes = FormTest;
 TEST_F(Modes, OnlyCtrlAloneWithHExpands) {
     for (auto [key, shift] : {std::pair{72, 0}, {72, 3}, {72, 6}, {72, 1}, {71, 2}, {72, 4}}) {
         window.key(key, shift);
-        EXPECT_EQ(window.height(), 5200) << key << "/" << shift;
+        EXPECT_EQ(window.heightTwips(), 5200) << key << "/" << shift;
     }
     EXPECT_FALSE(window.b("Command34").visible());
     window.key(72, 2 | 8);  // bits beyond Shift/Ctrl/Alt do not count
-    EXPECT_EQ(window.height(), 7000);
+    EXPECT_EQ(window.heightTwips(), 7000);
     EXPECT_EQ(window.b("Command34").caption(), "CLOSE");
     EXPECT_TRUE(window.b("Command34").visible());
     window.key(72, 2);
-    EXPECT_EQ(window.height(), 7000);
+    EXPECT_EQ(window.heightTwips(), 7000);
 }
 
 TEST_F(Modes, TheToggleWalksTheFourStates) {
@@ -285,12 +285,12 @@ TEST_F(Modes, TheToggleWalksTheFourStates) {
     for (auto [height, caption] : {Step{5200, "データを表示する"}, Step{6645, "データを表示しない"},
                                    Step{5200, "データを表示する"}}) {
         click("Command34");
-        EXPECT_EQ(window.height(), height);
+        EXPECT_EQ(window.heightTwips(), height);
         EXPECT_EQ(window.b("Command34").caption(), caption);
         EXPECT_TRUE(window.b("Command34").visible());
     }
     window.key(72, 2);
-    EXPECT_EQ(window.height(), 7000);
+    EXPECT_EQ(window.heightTwips(), 7000);
     EXPECT_EQ(window.b("Command34").caption(), "CLOSE");
 }
 

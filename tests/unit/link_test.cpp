@@ -183,14 +183,14 @@ TEST_F(StartUp, CentresForTheDesignHeightThenGoesCompact) {
     form.Form_Load();
     EXPECT_DOUBLE_EQ(window.left, (1920 * 15 - fakes::FakeWindow::kDesignWidth) / 2);
     EXPECT_DOUBLE_EQ(window.top, (1080 * 15 - fakes::FakeWindow::kDesignHeight) / 2);
-    EXPECT_EQ(window.height(), 5200);
+    EXPECT_EQ(window.heightTwips(), 5200);
 }
 
 TEST_F(StartUp, AMissingPort1OpensTheWindowWithOneWarning) {
     port.fail(Op::Open, "/dev/ttyS0: No such file or directory", 1);
     form.Form_Load();
     EXPECT_FALSE(port.portOpen());
-    EXPECT_EQ(window.height(), 5200);
+    EXPECT_EQ(window.heightTwips(), 5200);
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, "/dev/ttyS0: No such file or directory");
     // The panel is usable: choosing a working port opens it.

@@ -58,7 +58,7 @@ protected:
 };
 
 TEST_F(PanelTest, OpensCompactWithTheDataAreaOutOfView) {
-    EXPECT_DOUBLE_EQ(window->height(), layout::kCompactHeight);
+    EXPECT_DOUBLE_EQ(window->heightTwips(), layout::kCompactHeight);
     EXPECT_TRUE(port.portOpen());
     EXPECT_EQ(port.commPort(), 1);
     EXPECT_EQ(port.settings(), "19200,N,8,1");
@@ -70,7 +70,7 @@ TEST_F(PanelTest, OpensCompactWithTheDataAreaOutOfView) {
     EXPECT_TRUE(window->radio("Option3").value());
     for (const char* name : {"Label11", "Label12", "Label25"}) EXPECT_EQ(window->label(name).caption(), "");
     for (const char* name : {"Frame9", "Frame10", "Frame15", "Command44", "Command52"})
-        EXPECT_GE(inWindow(widget(name)).top(), window->QWidget::height()) << name;
+        EXPECT_GE(inWindow(widget(name)).top(), window->height()) << name;
     EXPECT_TRUE(boxes.empty());
     save("compact.png");
 }
@@ -79,15 +79,15 @@ TEST_F(PanelTest, CtrlHExpandsAndTheToggleSwitchesModes) {
     QWidget* focused = widget("Command27");
     focused->setFocus();
     QTest::keyClick(focused, Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_DOUBLE_EQ(window->height(), layout::kCompactHeight);
+    EXPECT_DOUBLE_EQ(window->heightTwips(), layout::kCompactHeight);
     QTest::keyClick(focused, Qt::Key_H, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(window->height(), layout::kShortcutHeight);
+    EXPECT_DOUBLE_EQ(window->heightTwips(), layout::kShortcutHeight);
     EXPECT_EQ(window->button("Command34").caption(), "CLOSE");
     // The whole design client area is in view.
-    EXPECT_GE(window->QWidget::height(), 6615 / 15);
+    EXPECT_GE(window->height(), 6615 / 15);
     for (const auto& c : layout::controls()) {
         if (c.container == std::string("Form1") && c.visible) {
-            EXPECT_LE(inWindow(widget(c.name)).bottom(), window->QWidget::height() - 1) << c.name;
+            EXPECT_LE(inWindow(widget(c.name)).bottom(), window->height() - 1) << c.name;
         }
     }
 
@@ -100,12 +100,12 @@ TEST_F(PanelTest, CtrlHExpandsAndTheToggleSwitchesModes) {
     save("expanded.png");
 
     click("Command34");
-    EXPECT_DOUBLE_EQ(window->height(), layout::kCompactHeight);
+    EXPECT_DOUBLE_EQ(window->heightTwips(), layout::kCompactHeight);
     EXPECT_EQ(window->button("Command34").caption(), "データを表示する");
     // Out of the mouse's reach now, but still focused: Space brings it back.
     ASSERT_EQ(QApplication::focusWidget(), widget("Command34"));
     QTest::keyClick(widget("Command34"), Qt::Key_Space);
-    EXPECT_DOUBLE_EQ(window->height(), layout::kToggleHeight);
+    EXPECT_DOUBLE_EQ(window->heightTwips(), layout::kToggleHeight);
     EXPECT_EQ(window->button("Command34").caption(), "データを表示しない");
     save("expanded-by-toggle.png");
 }
@@ -113,7 +113,7 @@ TEST_F(PanelTest, CtrlHExpandsAndTheToggleSwitchesModes) {
 TEST_F(PanelTest, OneShotButtonsSendTheirCommand) {
     for (const auto& b : panel::oneShotButtons()) {
         // The data area is out of the mouse's reach at the compact height.
-        if (inWindow(widget(b.name)).top() >= window->QWidget::height()) continue;
+        if (inWindow(widget(b.name)).top() >= window->height()) continue;
         port.writes.clear();
         click(b.name);
         EXPECT_EQ(port.sent(), (std::vector<std::string>{link::frame(b.code)})) << b.name;

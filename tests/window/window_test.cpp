@@ -107,12 +107,12 @@ TEST_P(WindowHeight, OuterHeightIsTheHeightSet) {
     const int twips = GetParam();
     window->setHeight(twips);
     QApplication::processEvents();
-    EXPECT_DOUBLE_EQ(window->height(), twips);
+    EXPECT_DOUBLE_EQ(window->heightTwips(), twips);
     // The client area is what the design's 25-pixel frame leaves, whatever
     // frame the platform draws.
-    EXPECT_EQ(window->QWidget::height(), qRound(twips / 15.0) - 25);
-    EXPECT_EQ(window->QWidget::width(), 618);
-    EXPECT_DOUBLE_EQ(window->width(), window->frameGeometry().width() * 15.0);
+    EXPECT_EQ(window->height(), qRound(twips / 15.0) - 25);
+    EXPECT_EQ(window->width(), 618);
+    EXPECT_DOUBLE_EQ(window->widthTwips(), window->frameGeometry().width() * 15.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, WindowHeight, ::testing::Values(5200, 6645, 7000));
@@ -120,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, WindowHeight, ::testing::Values(5200, 6645, 7000
 TEST_F(WindowTest, HeightSetBeforeShowingHoldsOnceShown) {
     window->setHeight(5200);
     showWindow();
-    EXPECT_EQ(window->QWidget::height(), qRound(5200 / 15.0) - 25);
-    EXPECT_DOUBLE_EQ(window->height(), 5200);
+    EXPECT_EQ(window->height(), qRound(5200 / 15.0) - 25);
+    EXPECT_DOUBLE_EQ(window->heightTwips(), 5200);
 }
 
 TEST_F(WindowTest, CompactWindowShowsEverythingButTheDataArea) {
@@ -130,7 +130,7 @@ TEST_F(WindowTest, CompactWindowShowsEverythingButTheDataArea) {
     window->button("Command34").setVisible(true);
     window->setHeight(layout::kCompactHeight);
     QApplication::processEvents();
-    const int clientHeight = window->QWidget::height();
+    const int clientHeight = window->height();
     for (const layout::Control& c : layout::controls()) {
         if (c.container != std::string("Form1")) continue;
         SCOPED_TRACE(c.name);

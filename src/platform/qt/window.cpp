@@ -246,12 +246,12 @@ QMargins QtWindow::frameMargins() const {
     return kAssumedFrame;
 }
 
-double QtWindow::width() const {
+double QtWindow::widthTwips() const {
     const QMargins m = frameMargins();
     return (QWidget::width() + m.left() + m.right()) * double(kTwipsPerPixel);
 }
 
-double QtWindow::height() const {
+double QtWindow::heightTwips() const {
     if (height_) return *height_;
     return (QWidget::height() + kDesignFrameHeight) * double(kTwipsPerPixel);
 }

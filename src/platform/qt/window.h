@@ -32,9 +32,10 @@ public:
 
     double screenWidth() const override;
     double screenHeight() const override;
-    // Outer width and the outer height last set, in twips.
-    double width() const override;
-    double height() const override;
+    // Outer width and the outer height last set, in twips; QWidget's own
+    // width() and height() stay the client area in pixels.
+    double widthTwips() const override;
+    double heightTwips() const override;
     void setLeft(double twips) override;
     void setTop(double twips) override;
     // Outer height as the design counts it: the client area gets what is
