@@ -94,7 +94,9 @@ public:
             }
             wm_ = spawn({"metacity", "--replace", "--sm-disable"});
             // It manages the screen once it has announced itself on the root.
-            waitFor("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window", 5000);
+            // A loaded machine can take its time.
+            if (!waitFor("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window", 10000))
+                std::printf("desktop: metacity not managing the screen yet (attempt %d)\n", attempt + 1);
         }
         if (!managed()) return "metacity did not take over the screen";
         std::printf("desktop: Xvfb on %s with metacity\n", display.c_str());
