@@ -32,6 +32,7 @@
 #include <string>
 
 #include "app/panel_program.h"
+#include "app/simulator_process.h"
 
 namespace {
 
@@ -114,39 +115,6 @@ private:
     QLineEdit* input_;
 };
 
-// Waits for the simulator's first line, "PTY /dev/pts/N"; empty on failure.
-QString readPty(QProcess& simulator, QString& why) {
-    if (!simulator.waitForStarted(5000)) {
-        why = simulator.errorString();
-        return {};
-    }
-    QDeadlineTimer deadline(10000);
-    while (!simulator.canReadLine()) {
-        if (simulator.state() != QProcess::Running || deadline.hasExpired()) {
-            simulator.waitForFinished(1000);
-            why = QString::fromLocal8Bit(simulator.readAllStandardError()).trimmed();
-            if (why.isEmpty()) why = "it ended without naming its pseudo-terminal";
-            return {};
-        }
-        simulator.waitForReadyRead(100);
-    }
-    const QString line = QString::fromLocal8Bit(simulator.readLine()).trimmed();
-    if (!line.startsWith("PTY ")) {
-        why = "it said \"" + line + "\" instead of naming its pseudo-terminal";
-        return {};
-    }
-    return line.mid(4);
-}
-
-void stop(QProcess& simulator) {
-    if (simulator.state() == QProcess::NotRunning) return;
-    simulator.terminate();
-    if (!simulator.waitForFinished(2000)) {
-        simulator.kill();
-        simulator.waitForFinished(2000);
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,12 +140,12 @@ int main(int argc, char** argv) {
     // sums up at the end. An ended standard input (this program gone) ends it.
     simulator.start(simPath, simArgs << "--exit-on-eof");
     QString why;
-    const QString pty = readPty(simulator, why);
+    const QString pty = app::awaitSimulator(simulator, why);
     if (pty.isEmpty()) {
         const QString text = "The simulated projector did not start (" + simPath + "):\n" + why;
         std::fprintf(stderr, "qelo-demo: %s\n", qPrintable(text));
         QMessageBox::critical(nullptr, "qelo-demo", text);
-        stop(simulator);
+        app::stopSimulator(simulator);
         return 1;
     }
 
@@ -185,7 +153,7 @@ int main(int argc, char** argv) {
     const QString com1 = cable.filePath("COM1");
     if (!cable.isValid() || !QFile::link(pty, com1)) {
         std::fprintf(stderr, "qelo-demo: cannot make the link %s\n", qPrintable(com1));
-        stop(simulator);
+        app::stopSimulator(simulator);
         return 1;
     }
 
@@ -214,7 +182,7 @@ int main(int argc, char** argv) {
         {
             // The log must not take the line that names the new pty.
             const QSignalBlocker quiet(simulator);
-            next = readPty(simulator, failed);
+            next = app::awaitSimulator(simulator, failed);
         }
         if (next.isEmpty() || !QFile::link(next, com1)) {
             log.append("the simulator did not start: " + failed);
@@ -234,7 +202,7 @@ int main(int argc, char** argv) {
     const int status = app.run();
 
     simulator.disconnect();
-    stop(simulator);
+    app::stopSimulator(simulator);
     // The simulator's summary line, for the terminal.
     const QByteArray summary = simulator.readAllStandardOutput().trimmed();
     if (!summary.isEmpty()) std::printf("simulator: %s\n", summary.constData());

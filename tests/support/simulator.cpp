@@ -1,12 +1,12 @@
 #include "support/simulator.h"
 
-#include <QDeadlineTimer>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <stdexcept>
 
+#include "app/simulator_process.h"
 #include "support/pty.h"
 
 namespace qelo::test {
@@ -15,31 +15,17 @@ Simulator::Simulator(const QString& program, const QStringList& args) {
     QObject::connect(&process_, &QProcess::readyReadStandardError,
                      [this] { log_ += process_.readAllStandardError().toStdString(); });
     process_.start(program, args);
-    if (!process_.waitForStarted(5000)) throw std::runtime_error("the simulator did not start: " + program.toStdString());
-    QDeadlineTimer deadline(5000);
-    while (!process_.canReadLine()) {
-        if (deadline.hasExpired() || process_.state() != QProcess::Running)
-            throw std::runtime_error("the simulator named no pty: " + log_);
-        process_.waitForReadyRead(50);
-    }
-    const std::string line = process_.readLine().trimmed().toStdString();
-    if (line.rfind("PTY ", 0) == 0)
-        device_ = line.substr(4);
-    else if (line.rfind("TCP ", 0) == 0)
-        device_ = "tcp://" + line.substr(4);
-    else
-        throw std::runtime_error("the simulator said: " + line);
+    QString why;
+    device_ = app::awaitSimulator(process_, why).toStdString();
+    if (device_.empty())
+        throw std::runtime_error("the simulator (" + program.toStdString() + ") did not start: " + why.toStdString() +
+                                 "\n" + log_);
 }
 
 Simulator::~Simulator() {
     if (fd_ >= 0) ::close(fd_);
     process_.disconnect();
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.terminate();
-    if (!process_.waitForFinished(2000)) {
-        process_.kill();
-        process_.waitForFinished(2000);
-    }
+    app::stopSimulator(process_);
 }
 
 int Simulator::fd() {
