@@ -51,6 +51,11 @@ public:
 
     std::string readLine() { return readUntil(stdout_, '\n'); }
     void command(const std::string& line) { ASSERT_EQ(write(stdin_, line.data(), line.size()), (ssize_t)line.size()); }
+    // Stopped as by `kill`, the simulator ends normally and prints its counts.
+    std::string countsAtTerm() {
+        EXPECT_EQ(stop(SIGTERM), 0);
+        return readLine();
+    }
     int stop(int signal) {
         if (signal) kill(pid_, signal);
         int status = 0;
@@ -108,8 +113,7 @@ TEST(Program, AnswersOnItsPtyAcrossReopenAndCountsOnExit) {
     EXPECT_EQ(exchange(fd, "CR0\r"), "40\r");
     close(fd);
 
-    EXPECT_EQ(sim.stop(SIGTERM), 0);
-    EXPECT_EQ(sim.readLine(), "frames received 4, malformed frames 1, answers sent 4, unasked sent 0\n");
+    EXPECT_EQ(sim.countsAtTerm(), "frames received 4, malformed frames 1, answers sent 4, unasked sent 0\n");
 }
 
 int connectTo(int port) {
@@ -145,8 +149,7 @@ TEST(Program, ServesOneTcpClientAtATimeAndKeepsItsStateBetweenThem) {
     fd = connectTo(port);
     EXPECT_EQ(exchange(fd, "CR0\r"), "40\r");
     close(fd);
-    EXPECT_EQ(sim.stop(SIGTERM), 0);
-    EXPECT_EQ(sim.readLine(), "frames received 2, malformed frames 0, answers sent 2, unasked sent 0\n");
+    EXPECT_EQ(sim.countsAtTerm(), "frames received 2, malformed frames 0, answers sent 2, unasked sent 0\n");
 }
 
 TEST(Program, HangupEndsTheLineForThePanel) {
