@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSerialPort>
 #include <QSysInfo>
@@ -178,41 +177,27 @@ public:
         return all;
     }
 
-    QPushButton* button(const char* name) { return find<QPushButton>(name); }
-    template <class W>
-    W* find(const char* name) {
-        auto* w = window->findChild<W*>(name);
-        if (!w) throw std::runtime_error(std::string("no control ") + name);
-        return w;
-    }
-    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
-    std::string caption(const char* label) { return window->label(label).caption(); }
-    bool shows(const char* label, const std::string& text, int ms = 3000) {
-        return spinUntil([&] { return caption(label) == text; }, ms);
-    }
-
     // Waits for the reply window to close, then asks for the power status.
     bool statusReads(const std::string& text) {
         spinUntil([&] { return !window->timer("Timer2").enabled(); });
-        act([&] { click("Command44"); }, 0);
-        return shows("Label25", text, 1500);
+        act([&] { program->click("Command44"); }, 0);
+        return program->shows("Label25", text, 1500);
     }
 
     // The operator opens the port panel and picks a port.
     void choosePort(int number) {
-        act([&] { click("Command33"); });
-        act([&] { QTest::mouseClick(find<QRadioButton>(number == 1 ? "Option1" : "Option2"), Qt::LeftButton); });
+        act([&] { program->click("Command33"); });
+        const char* radio = number == 1 ? "Option1" : "Option2";
+        act([&] { QTest::mouseClick(window->findChild<QRadioButton*>(radio), Qt::LeftButton); });
     }
 
 private:
     const std::vector<std::string> none_{};
 };
 
-#ifdef QELO_SIM_PATH
 std::unique_ptr<Simulator> simulator(QStringList args = {}) {
     return std::make_unique<Simulator>(QELO_SIM_PATH, args << "--reply-delay" << "5");
 }
-#endif
 
 int countOf(const std::string& haystack, const std::string& needle) {
     int n = 0;
@@ -245,7 +230,7 @@ void hangUp(Rig& rig) {
 
 // Holds a button until the send fails under it, then lets go.
 void holdThroughHangUp(Rig& rig, const char* button, const std::string& frame) {
-    QTest::mousePress(rig.button(button), Qt::LeftButton);
+    rig.program->press(button);
     ASSERT_TRUE(spinUntil([&] { return countOf(rig.sim->log(), "rx \"" + frame + "\\r\"") >= 3; }))
         << rig.sim->log();
     pull(rig);
@@ -253,10 +238,9 @@ void holdThroughHangUp(Rig& rig, const char* button, const std::string& frame) {
     ASSERT_TRUE(spinUntil([&] { return !rig.messages().empty(); })) << "the failed hold said nothing";
     EXPECT_EQ(rig.form->RepeatCode, 0);
     spinFor(300);
-    QTest::mouseRelease(rig.button(button), Qt::LeftButton);
+    rig.program->release(button);
 }
 
-#ifdef QELO_SIM_PATH
 // COM1 is a path the test controls, with a simulator plugged in.
 void startOnSocket(Rig& rig, QStringList args = {}) {
     rig.socket = std::make_unique<Socket>();
@@ -273,12 +257,10 @@ void replug(Rig& rig, bool samePath = true) {
     rig.sim = simulator();
     if (samePath) rig.socket->plug(rig.sim->pty());
 }
-#endif
 
 const Fault kFaults[] = {
     {"ReplugAtTheSamePath", nullptr,
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          startOnSocket(rig);
          ASSERT_TRUE(rig.statusReads(" Stand by"));
          replug(rig);
@@ -286,11 +268,9 @@ const Fault kFaults[] = {
          // The next command opens the line again and goes out.
          EXPECT_TRUE(rig.statusReads(" Stand by")) << rig.since(0) << rig.sim->log();
          EXPECT_EQ(rig.port->device(), rig.socket->path());
-#endif
      }},
     {"ReplugAndChooseThePortInUseAgain", nullptr,
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          startOnSocket(rig);
          ASSERT_TRUE(rig.statusReads(" Stand by"));
          replug(rig);
@@ -299,18 +279,16 @@ const Fault kFaults[] = {
          EXPECT_TRUE(rig.port->portOpen()) << "choosing COM1 again did not reopen it";
          EXPECT_FALSE(rig.window->frame("Frame8").visible());
          EXPECT_TRUE(rig.statusReads(" Stand by")) << rig.since(0);
-#endif
      }},
     {"BackAsAnotherDevice", "(COM1) is not open: the device went away",
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          startOnSocket(rig);
          ASSERT_TRUE(rig.statusReads(" Stand by"));
          replug(rig, false);
          rig.routes[1] = rig.sim->pty();
          // Only the lost path is tried again: nothing reaches the new device
          // until the operator chooses COM1, which looks it up afresh.
-         rig.act([&] { rig.click("Command17"); });
+         rig.act([&] { rig.program->click("Command17"); });
          ASSERT_EQ(rig.messages().size(), 1u);
          EXPECT_NE(rig.messages()[0].find("opening it again failed (No such file or directory). Plug it in again, or "
                                         "choose a port with COM."),
@@ -320,11 +298,9 @@ const Fault kFaults[] = {
          rig.choosePort(1);
          EXPECT_EQ(rig.port->device(), rig.sim->pty());
          EXPECT_TRUE(rig.statusReads(" Stand by"));
-#endif
      }},
     {"AFailedChoiceAfterAPullIsWhatSendsReport", "No such file or directory",
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          startOnSocket(rig);
          ASSERT_TRUE(rig.statusReads(" Stand by"));
          replug(rig, false);
@@ -332,59 +308,50 @@ const Fault kFaults[] = {
          ASSERT_EQ(rig.messages().size(), 1u);
          rig.socket->plug(rig.sim->pty());
          // COM2 was chosen last: COM1's line is not opened behind its back.
-         rig.act([&] { rig.click("Command17"); });
+         rig.act([&] { rig.program->click("Command17"); });
          ASSERT_EQ(rig.messages().size(), 2u);
          EXPECT_EQ(rig.messages()[1], std::string(kNowhere) +
                                         " (COM2) is not open: No such file or directory. Choose a port with COM.");
          EXPECT_FALSE(rig.sim->logged("rx ", 300)) << rig.sim->log();
-#endif
      }},
     {"HangUpWhileIdle", "(COM1) is not open: the device went away",
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          startOnSocket(rig);
          ASSERT_TRUE(rig.statusReads(" Stand by"));
          hangUp(rig);
          spinFor(300);
          EXPECT_TRUE(rig.messages().empty()) << "a hang-up with nobody asking was reported:" << rig.since(0);
          // The next command is what finds the line dead.
-         rig.act([&] { rig.click("Command44"); });
-         rig.act([&] { rig.click("Command44"); });
+         rig.act([&] { rig.program->click("Command44"); });
+         rig.act([&] { rig.program->click("Command44"); });
          EXPECT_EQ(rig.messages().size(), 2u);
-#endif
      }},
     {"HangUpMidReply", "the device went away",
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          startOnSocket(rig, {"--split", "150"});
-         rig.act([&] { rig.click("Command46"); }, 0);  // lamp time: five bytes, 150 ms apart
-         ASSERT_TRUE(rig.shows("Label12", " 0 ")) << rig.caption("Label12");
+         rig.act([&] { rig.program->click("Command46"); }, 0);  // lamp time: five bytes, 150 ms apart
+         ASSERT_TRUE(rig.program->shows("Label12", " 0 ")) << rig.program->caption("Label12");
          hangUp(rig);
-         rig.act([&] { rig.click("Command44"); });
+         rig.act([&] { rig.program->click("Command44"); });
          EXPECT_EQ(rig.messages().size(), 1u);
-#endif
      }},
     {"HangUpMidHoldAt250ms", "the device went away",
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          startOnSocket(rig);
          rig.act([&] { holdThroughHangUp(rig, "Command1", "C09"); });  // VOL +
          EXPECT_EQ(rig.messages().size(), 1u);
-#endif
      }},
     {"HangUpMidHoldAt5ms", "the device went away",
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          startOnSocket(rig);
          // Letting go of D.Zoom leaves the arrows repeating every 5 ms.
          rig.act([&] {
-             QTest::mousePress(rig.button("Command48"), Qt::LeftButton);
-             QTest::mouseRelease(rig.button("Command48"), Qt::LeftButton);
+             rig.program->press("Command48");
+             rig.program->release("Command48");
          });
          ASSERT_EQ(rig.window->timer("Timer1").interval(), 5);
          rig.act([&] { holdThroughHangUp(rig, "Command5", "C3C"); });  // up
          EXPECT_EQ(rig.messages().size(), 1u);
-#endif
      }},
     {"PortLockedByAnotherProgram", "locking",
      [](Rig& rig) {
@@ -423,15 +390,14 @@ const Fault kFaults[] = {
          ASSERT_EQ(rig.messages().size(), 1u);
          // A command with no port is a failure of its own, said once, and
          // names the port chosen, not the one fallen back to.
-         rig.act([&] { rig.click("Command17"); });
+         rig.act([&] { rig.program->click("Command17"); });
          ASSERT_EQ(rig.messages().size(), 2u);
          EXPECT_EQ(rig.messages()[1],
                    "/dev/qelo-no-com1 (COM1) is not open: No such file or directory. Choose a port with COM.");
-         EXPECT_EQ(rig.caption("Label11"), "") << "a command that never left was shown as sent";
+         EXPECT_EQ(rig.program->caption("Label11"), "") << "a command that never left was shown as sent";
      }},
     {"DeviceGoneBetweenCloseAndOpen", "No such file or directory",
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          rig.sim = simulator();
          rig.pty2 = std::make_unique<Pty>();
          rig.routes = {{1, rig.sim->pty()}, {2, rig.pty2->path()}};
@@ -448,28 +414,25 @@ const Fault kFaults[] = {
          EXPECT_FALSE(rig.port->portOpen());
          EXPECT_EQ(rig.port->commPort(), 1);  // the fallback
          EXPECT_TRUE(rig.window->frame("Frame8").visible()) << "the port panel must stay up to choose again";
-#endif
      }},
     {"GarbageAtFullRate", nullptr,
      [](Rig& rig) {
-#ifdef QELO_SIM_PATH
          rig.sim = simulator({"--garbage"});
          rig.routes[1] = rig.sim->pty();
          rig.start();
          rig.act([&] {
-             QTest::mousePress(rig.button("Command48"), Qt::LeftButton);
-             QTest::mouseRelease(rig.button("Command48"), Qt::LeftButton);
+             rig.program->press("Command48");
+             rig.program->release("Command48");
          });
          // Every 5 ms frame is answered with rubbish; the hold lasts until 50
          // of them have come back, however long a loaded machine takes.
          rig.act([&] {
-             QTest::mousePress(rig.button("Command5"), Qt::LeftButton);
+             rig.program->press("Command5");
              EXPECT_TRUE(spinUntil([&] { return countOf(rig.sim->log(), "garbage instead of") >= 50; }, 20000))
                  << "the line was not busy";
-             QTest::mouseRelease(rig.button("Command5"), Qt::LeftButton);
+             rig.program->release("Command5");
          });
          EXPECT_EQ(rig.sim->log().find("malformed"), std::string::npos) << "frames broke under load";
-#endif
      }},
     {"FloodWithoutPause", nullptr,
      [](Rig& rig) {
@@ -483,7 +446,7 @@ const Fault kFaults[] = {
          // panel reads.
          Flood flood(rig.pty->master(), rubbish, true);
          // The panel keeps serving its own timers while it is flooded.
-         rig.act([&] { rig.click("Command44"); }, 0);
+         rig.act([&] { rig.program->click("Command44"); }, 0);
          EXPECT_TRUE(spinUntil([&] { return !rig.window->timer("Timer2").enabled(); }, 5000))
              << "the reply time-out never ran during the flood";
          // The panel takes what comes, however fast the machine lets it come.
@@ -496,7 +459,7 @@ const Fault kFaults[] = {
          rig.pty = std::make_unique<Pty>();
          rig.routes[1] = rig.pty->path();
          rig.start();
-         rig.act([&] { rig.click("Command44"); }, 0);
+         rig.act([&] { rig.program->click("Command44"); }, 0);
          ASSERT_EQ(rig.pty->receive(), "CR0\r");
          Flood reply(rig.pty->master(), std::string(64 * 1024, '8'), false);
          ASSERT_TRUE(spinUntil([&] { return reply.done(); }, 10000)) << "the panel stopped reading";
@@ -509,9 +472,6 @@ const Fault kFaults[] = {
 class FaultEndToEnd : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(FaultEndToEnd, PanelSurvivesSaysSoOnceGoesQuietAndRecovers) {
-#ifndef QELO_SIM_PATH
-    GTEST_SKIP() << "the simulator is not built";
-#else
     const Fault& fault = GetParam();
     Rig rig;
     fault.run(rig);
@@ -544,7 +504,7 @@ TEST_P(FaultEndToEnd, PanelSurvivesSaysSoOnceGoesQuietAndRecovers) {
     EXPECT_EQ(rig.port->device(), rig.spare->pty());
     EXPECT_FALSE(rig.window->frame("Frame8").visible());
     EXPECT_TRUE(rig.statusReads(" Stand by"))
-        << "status line: \"" << rig.caption("Label25") << "\"\n" << rig.spare->log();
+        << "status line: \"" << rig.program->caption("Label25") << "\"\n" << rig.spare->log();
     EXPECT_EQ(rig.messages().size(), said) << rig.since(said);
 
     // The fault left nothing running: the panel idled as cheaply as it does
@@ -553,7 +513,6 @@ TEST_P(FaultEndToEnd, PanelSurvivesSaysSoOnceGoesQuietAndRecovers) {
     const LoopCost healthy = loopCost(1000);
     EXPECT_TRUE(asIdleAs(afterFault, healthy, 1000))
         << "busy while idle after the fault: " << describe(afterFault) << " against " << describe(healthy);
-#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultEndToEnd, ::testing::ValuesIn(kFaults),

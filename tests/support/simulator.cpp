@@ -44,10 +44,26 @@ void Simulator::command(const std::string& line) {
 }
 
 SimulatorSummary Simulator::quit(int ms) {
-    SimulatorSummary s;
     command("quit");
     process_.closeWriteChannel();
-    if (!process_.waitForFinished(ms)) return s;
+    return summary(ms);
+}
+
+SimulatorSummary Simulator::terminate(int ms) {
+    process_.terminate();
+    return summary(ms);
+}
+
+int Simulator::exitStatus(int ms) {
+    // Qt's wait says false, too, for one that has already ended.
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(ms)) return -1;
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+SimulatorSummary Simulator::summary(int ms) {
+    SimulatorSummary s;
+    s.status = exitStatus(ms);
+    if (process_.state() != QProcess::NotRunning) return s;
     s.printed = process_.readAllStandardOutput().toStdString();
     const auto at = s.printed.find("frames received");
     if (at != std::string::npos)

@@ -16,6 +16,7 @@ struct SimulatorSummary {
     long malformed = -1;
     long answers = -1;
     long unasked = -1;
+    int status = -1;      // its exit status, -1 when it did not exit by itself
     std::string printed;  // all of its output after the PTY line
 };
 
@@ -42,8 +43,14 @@ public:
     // Asks it to quit and reads its summary; the counts stay -1 when it
     // printed none in time.
     SimulatorSummary quit(int ms = 5000);
+    // The same, stopped as by `kill`.
+    SimulatorSummary terminate(int ms = 5000);
+    // Waits for it to end by itself: its exit status, or -1.
+    int exitStatus(int ms = 3000);
 
 private:
+    SimulatorSummary summary(int ms);
+
     QProcess process_;
     std::string device_;
     std::string log_;
