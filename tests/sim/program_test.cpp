@@ -46,6 +46,13 @@ std::string exchange(int fd, const std::string& frame) {
     return readUntil(fd, '\r');
 }
 
+// Stopped as by `kill`, it ends normally and prints its counts.
+void expectCountsAtTerm(Simulator& sim, const std::string& counts) {
+    const auto summary = sim.terminate();
+    EXPECT_EQ(summary.status, 0);
+    EXPECT_EQ(summary.printed, counts);
+}
+
 TEST(Program, AnswersOnItsPtyAcrossReopenAndCountsOnExit) {
     Simulator sim(QELO_SIM_BINARY, {});
     const std::string path = sim.pty();
@@ -62,10 +69,7 @@ TEST(Program, AnswersOnItsPtyAcrossReopenAndCountsOnExit) {
     EXPECT_EQ(exchange(fd, "CR0\r"), "40\r");
     close(fd);
 
-    // Stopped as by `kill`, it ends normally and prints its counts.
-    const auto summary = sim.terminate();
-    EXPECT_EQ(summary.status, 0);
-    EXPECT_EQ(summary.printed, "frames received 4, malformed frames 1, answers sent 4, unasked sent 0\n");
+    expectCountsAtTerm(sim, "frames received 4, malformed frames 1, answers sent 4, unasked sent 0\n");
 }
 
 int connectTo(int port) {
@@ -101,9 +105,7 @@ TEST(Program, ServesOneTcpClientAtATimeAndKeepsItsStateBetweenThem) {
     fd = connectTo(port);
     EXPECT_EQ(exchange(fd, "CR0\r"), "40\r");
     close(fd);
-    const auto summary = sim.terminate();
-    EXPECT_EQ(summary.status, 0);
-    EXPECT_EQ(summary.printed, "frames received 2, malformed frames 0, answers sent 2, unasked sent 0\n");
+    expectCountsAtTerm(sim, "frames received 2, malformed frames 0, answers sent 2, unasked sent 0\n");
 }
 
 TEST(Program, HangupEndsTheLineForThePanel) {
