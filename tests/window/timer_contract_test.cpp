@@ -3,7 +3,9 @@
 // a difference between them would make the unit tier test another program.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -72,6 +74,7 @@ protected:
         owned.push_back(time->timer(interval));
         platform::Timer& t = *owned.back();
         t.onTick([this, also] {
+            EXPECT_EQ(QThread::currentThread(), qApp->thread()) << "a tick off the event thread";
             ticks.push_back(time->now());
             if (also) also();
         });
@@ -102,6 +105,7 @@ TEST_P(TimerContract, AnIntervalOfZeroNeverTicks) {
     EXPECT_TRUE(ticks.empty());
     EXPECT_TRUE(t.enabled());
     t.setInterval(30);  // and a real interval starts it
+    EXPECT_EQ(t.interval(), 30);
     EXPECT_TRUE(ticked());
 }
 

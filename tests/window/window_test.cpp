@@ -328,50 +328,8 @@ TEST_F(WindowTest, SelectingFromTheProgramRaisesClickOnlyOnAChange) {
     EXPECT_FALSE(com1.value());
 }
 
-// ---- timers ---------------------------------------------------------------
-
-TEST_F(WindowTest, TimersTickOnTheEventThreadWhileEnabled) {
-    auto& timer = window->timer("Timer1");
-    int ticks = 0;
-    timer.onTick([&] {
-        EXPECT_EQ(QThread::currentThread(), qApp->thread());
-        if (++ticks == 3) timer.setEnabled(false);
-    });
-    timer.setInterval(5);
-    EXPECT_EQ(timer.interval(), 5);
-    EXPECT_FALSE(window->qtTimer("Timer1").running());
-    timer.setEnabled(true);
-    EXPECT_TRUE(timer.enabled());
-    QTRY_COMPARE_WITH_TIMEOUT(ticks, 3, 2000);
-    QTest::qWait(30);
-    EXPECT_EQ(ticks, 3);
-    EXPECT_FALSE(timer.enabled());
-}
-
-// The repeat re-enables Timer1 on every tick: that must not restart its
-// count, or every period grows by the handler's own time.
-TEST_F(WindowTest, EnablingARunningTimerKeepsItsScheduleAndANewIntervalRestartsIt) {
-    auto& timer = window->timer("Timer3");
-    auto& qt = window->qtTimer("Timer3");
-    timer.setInterval(1000);
-    timer.setEnabled(true);
-    QTest::qWait(60);
-    timer.setEnabled(true);
-    EXPECT_LE(qt.remaining(), 950);
-    timer.setInterval(1000);
-    EXPECT_GT(qt.remaining(), 950);
-    timer.setEnabled(false);
-}
-
-TEST_F(WindowTest, ZeroIntervalMeansNoTicks) {
-    auto& timer = window->timer("Timer2");
-    timer.setInterval(0);
-    timer.setEnabled(true);
-    EXPECT_TRUE(timer.enabled());
-    EXPECT_FALSE(window->qtTimer("Timer2").running());
-    timer.setInterval(500);
-    EXPECT_TRUE(window->qtTimer("Timer2").running());
-}
+// Timers: the contract in timer_contract_test.cpp holds the Qt timer to what
+// the fake promises.
 
 // ---- failures -------------------------------------------------------------
 
