@@ -213,14 +213,14 @@ std::optional<TcpAddress> tcpAddress(std::string_view device, std::string& error
 
 namespace {
 
-struct OptionSpec {
+struct OptionRow {
     QStringList names;
     const char* value;  // nullptr: a switch
     const char* needs;  // the complaint when the value is missing or wrong
 };
 
-const std::vector<OptionSpec>& optionSpecs() {
-    static const std::vector<OptionSpec> specs{
+const std::vector<OptionRow>& optionRows() {
+    static const std::vector<OptionRow> rows{
         {{"h", "help"}, nullptr, nullptr},
         {{"version"}, nullptr, nullptr},
         {{"device"}, "PATH", "--device needs the path of a serial device or tcp://HOST:PORT"},
@@ -234,7 +234,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {{"json"}, nullptr, nullptr},
         {{"list"}, nullptr, nullptr},
     };
-    return specs;
+    return rows;
 }
 
 // The option a Qt parser message is about: "Missing value after '--port'."
@@ -263,9 +263,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const auto& spec : optionSpecs()) {
-        QCommandLineOption option(spec.names);
-        if (spec.value) option.setValueName(spec.value);
+    for (const auto& row : optionRows()) {
+        QCommandLineOption option(row.names);
+        if (row.value) option.setValueName(row.value);
         parser.addOption(option);
     }
     QStringList argv{"qelo-ctl"};
@@ -273,18 +273,18 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     if (!parser.parse(argv)) {
         if (!parser.unknownOptionNames().isEmpty()) return fail("unknown option " + dashed(parser.unknownOptionNames()[0]));
         const std::string name = quotedOption(parser.errorText());
-        for (const auto& spec : optionSpecs()) {
-            if (!spec.names.contains(QString::fromStdString(name).remove(QRegularExpression("^-+")))) continue;
-            return fail(spec.needs ? spec.needs : name + " takes no value");
+        for (const auto& row : optionRows()) {
+            if (!row.names.contains(QString::fromStdString(name).remove(QRegularExpression("^-+")))) continue;
+            return fail(row.needs ? row.needs : name + " takes no value");
         }
         return fail(parser.errorText().toStdString());
     }
 
     Options o;
     auto needs = [](std::string_view name) {
-        for (const auto& spec : optionSpecs())
-            if (spec.names.contains(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))))
-                return std::string(spec.needs);
+        for (const auto& row : optionRows())
+            if (row.names.contains(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))))
+                return std::string(row.needs);
         return std::string();
     };
     const struct {

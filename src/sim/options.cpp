@@ -154,13 +154,13 @@ command line is wrong or the line failed.
 
 namespace {
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     const char* value;  // nullptr: a switch
     const char* needs;  // what a bad or missing value gets told
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"help", nullptr, nullptr},
     {"version", nullptr, nullptr},
     {"silent", nullptr, nullptr},
@@ -183,9 +183,9 @@ constexpr OptionSpec kOptions[] = {
     {"listen", "[HOST:]PORT", "a port, or HOST:PORT (e.g. 127.0.0.1:4001)"},
 };
 
-const OptionSpec* specFor(std::string_view name) {
-    for (const auto& spec : kOptions)
-        if (name == spec.name) return &spec;
+const OptionRow* rowFor(std::string_view name) {
+    for (const auto& row : kOptions)
+        if (name == row.name) return &row;
     return nullptr;
 }
 
@@ -215,11 +215,11 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
     auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const auto& spec : kOptions) {
-        QStringList names{spec.name};
-        if (spec.name == std::string_view("help")) names.prepend("h");
+    for (const auto& row : kOptions) {
+        QStringList names{row.name};
+        if (row.name == std::string_view("help")) names.prepend("h");
         QCommandLineOption option(names);
-        if (spec.value) option.setValueName(spec.value);
+        if (row.value) option.setValueName(row.value);
         parser.addOption(option);
     }
     QStringList argv{"qelo-projector-sim"};
@@ -235,9 +235,9 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
         const std::string option = open >= 0 && close > open ? text.mid(open + 1, close - open - 1).toStdString() : "";
         std::string_view bare = option;
         while (bare.starts_with('-')) bare.remove_prefix(1);
-        const OptionSpec* spec = specFor(bare);
-        if (spec && spec->needs) return fail(option + " needs " + spec->needs);
-        if (spec) return fail(option + " takes no value");
+        const OptionRow* row = rowFor(bare);
+        if (row && row->needs) return fail(option + " needs " + row->needs);
+        if (row) return fail(option + " takes no value");
         return fail(text.toStdString());
     }
 
@@ -247,7 +247,7 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
         if (values.isEmpty()) return std::nullopt;
         return values.last().toStdString();
     };
-    auto needs = [](const char* name) { return "--" + std::string(name) + " needs " + specFor(name)->needs; };
+    auto needs = [](const char* name) { return "--" + std::string(name) + " needs " + rowFor(name)->needs; };
     long n = 0;
     if (auto v = value("baud")) {
         if (!parseWhole(*v, n) || n <= 0 || n > 4000000) return fail(needs("baud"));
