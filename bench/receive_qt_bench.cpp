@@ -5,7 +5,7 @@
 
 #include <QApplication>
 
-#include "platform/qt/window.h"
+#include "qt/window.h"
 #include "receive_events.h"
 
 namespace {

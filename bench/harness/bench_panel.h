@@ -19,7 +19,7 @@
 
 #include "harness/stats.h"
 #include "panel/form1.h"
-#include "platform/qt/window.h"
+#include "qt/window.h"
 #include "support/panel.h"
 
 namespace qelo::bench {

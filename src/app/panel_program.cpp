@@ -8,8 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/qt/accessibility.h"
-#include "platform/qt/setup.h"
+#include "qt/accessibility.h"
+#include "qt/setup.h"
 
 namespace qelo::app {
 

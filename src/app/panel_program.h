@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "panel/form1.h"
-#include "platform/qt/serial_port.h"
-#include "platform/qt/window.h"
+#include "qt/serial_port.h"
+#include "qt/window.h"
 
 namespace qelo::app {
 

@@ -12,7 +12,7 @@
 #include "ctl/cli.h"
 #include "ctl/qt_line.h"
 #include "ctl/runner.h"
-#include "platform/qt/port_map.h"
+#include "qt/port_map.h"
 
 namespace {
 

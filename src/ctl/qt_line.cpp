@@ -4,7 +4,7 @@
 #include <QDateTime>
 #include <QTimer>
 
-#include "platform/platform.h"
+#include "seam/platform.h"
 
 namespace qelo::ctl {
 

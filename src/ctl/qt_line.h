@@ -10,7 +10,7 @@
 
 #include "ctl/cli.h"
 #include "ctl/runner.h"
-#include "platform/qt/serial_port.h"
+#include "qt/serial_port.h"
 
 namespace qelo::ctl {
 

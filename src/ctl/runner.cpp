@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "link/protocol.h"
-#include "platform/platform.h"
+#include "seam/platform.h"
 
 namespace qelo::ctl {
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "link/protocol.h"
-#include "platform/platform.h"
+#include "seam/platform.h"
 
 namespace qelo::panel {
 

@@ -9,7 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-#include "platform/qt/port_map.h"
+#include "qt/port_map.h"
 #include "support/simulator.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ctl/runner.h"
-#include "platform/platform.h"
+#include "seam/platform.h"
 
 using namespace qelo::ctl;
 

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "panel/form1.h"
-#include "platform/qt/accessibility.h"
-#include "platform/qt/window.h"
+#include "qt/accessibility.h"
+#include "qt/window.h"
 #include "support/fakes.h"
 
 namespace qelo::test {

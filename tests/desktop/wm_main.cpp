@@ -17,7 +17,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/qt/setup.h"
+#include "qt/setup.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <QSignalSpy>
 
-#include "platform/qt/serial_port.h"
+#include "qt/serial_port.h"
 #include "support/pty.h"
 
 namespace qelo::test {

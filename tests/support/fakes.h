@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "panel/form1.h"
-#include "platform/platform.h"
+#include "seam/platform.h"
 
 namespace qelo::fakes {
 

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "panel/form1.h"
-#include "platform/qt/serial_port.h"
-#include "platform/qt/window.h"
+#include "qt/serial_port.h"
+#include "qt/window.h"
 #include "support/pty.h"
 
 namespace qelo::test {

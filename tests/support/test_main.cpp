@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "platform/qt/setup.h"
+#include "qt/setup.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -14,7 +14,7 @@
 #include "panel/buttons.h"
 #include "panel/form1.h"
 #include "panel/layout.h"
-#include "platform/qt/controls.h"
+#include "qt/controls.h"
 #include "window_fixture.h"
 
 namespace qelo::test {

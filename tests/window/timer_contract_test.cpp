@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/controls.h"
+#include "qt/controls.h"
 #include "support/fakes.h"
 #include "support/pty.h"
 

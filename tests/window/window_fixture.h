@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/qt/window.h"
+#include "qt/window.h"
 
 namespace qelo::test {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "panel/layout.h"
-#include "platform/qt/accessibility.h"
+#include "qt/accessibility.h"
 #include "window_fixture.h"
 
 namespace qelo::test {

@@ -1,4 +1,4 @@
-#include "platform/qt/accessibility.h"
+#include "qt/accessibility.h"
 
 #include <QAbstractButton>
 #include <QAccessible>

@@ -1,4 +1,4 @@
-#include "platform/qt/delivery.h"
+#include "qt/delivery.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "platform/qt/port_map.h"
+#include "qt/port_map.h"
 
 #include <QCollator>
 #include <QSerialPortInfo>

@@ -1,4 +1,4 @@
-#include "platform/qt/serial_port.h"
+#include "qt/serial_port.h"
 
 #include <QByteArray>
 #include <QMetaObject>

@@ -13,8 +13,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/qt/delivery.h"
+#include "seam/platform.h"
+#include "qt/delivery.h"
 
 class QFontMetrics;
 class QFrame;

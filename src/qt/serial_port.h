@@ -25,9 +25,9 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/qt/delivery.h"
-#include "platform/qt/port_map.h"
+#include "seam/platform.h"
+#include "qt/delivery.h"
+#include "qt/port_map.h"
 
 namespace qelo::platform::qt {
 

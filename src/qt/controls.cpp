@@ -1,4 +1,4 @@
-#include "platform/qt/controls.h"
+#include "qt/controls.h"
 
 #include <QButtonGroup>
 #include <QFontMetrics>

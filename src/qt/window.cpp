@@ -1,4 +1,4 @@
-#include "platform/qt/window.h"
+#include "qt/window.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "panel/layout.h"
-#include "platform/qt/setup.h"
+#include "qt/setup.h"
 
 namespace qelo::platform::qt {
 

@@ -13,8 +13,8 @@
 #include <set>
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/qt/controls.h"
+#include "seam/platform.h"
+#include "qt/controls.h"
 
 namespace qelo::platform::qt {
 

@@ -1,4 +1,4 @@
-#include "platform/qt/setup.h"
+#include "qt/setup.h"
 
 #include <QApplication>
 #include <QStyleFactory>
