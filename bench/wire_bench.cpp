@@ -118,20 +118,20 @@ int main(int argc, char** argv) {
                      "beside its goal. Items 1 to 3 run a second time at real-time priority where that is\n"
                      "permitted (--no-control: not).");
     line.options({
-        {"simulator", "The simulator program.", "PATH"},
-        {"probe", "The start-up probe.", "PATH"},
-        {"panel", "The panel program.", "PATH"},
-        {"receive-bench", "A receive-path benchmark program (may be given again).", "PATH"},
-        {"out", "Where the results go (default RESULTS.md).", "FILE"},
-        {"analysis", "Notes appended to the results.", "FILE"},
-        {"runs", "Each figure is measured N times (default 5).", "N"},
-        {"hold-ms", "Length of each hold (default 2025).", "MS"},
-        {"flood-seconds", "Length of each flood (default 60).", "S"},
-        {"flood-runs", "Floods to run (default 1).", "N"},
-        {"samples", "Clicks per latency run (default 100).", "N"},
-        {"only", "Items to run, e.g. 1,3 (default all).", "LIST"},
-        {"no-control", "No second pass at real-time priority."},
-        {"command", "How the harness was started, for the record.", "TEXT"},
+        {"simulator", "PATH", "The simulator program."},
+        {"probe", "PATH", "The start-up probe."},
+        {"panel", "PATH", "The panel program."},
+        {"receive-bench", "PATH", "A receive-path benchmark program (may be given again)."},
+        {"out", "FILE", "Where the results go (default RESULTS.md)."},
+        {"analysis", "FILE", "Notes appended to the results."},
+        {"runs", "N", "Each figure is measured N times (default 5)."},
+        {"hold-ms", "MS", "Length of each hold (default 2025)."},
+        {"flood-seconds", "S", "Length of each flood (default 60)."},
+        {"flood-runs", "N", "Floods to run (default 1)."},
+        {"samples", "N", "Clicks per latency run (default 100)."},
+        {"only", "LIST", "Items to run, e.g. 1,3 (default all)."},
+        {"no-control", nullptr, "No second pass at real-time priority."},
+        {"command", "TEXT", "How the harness was started, for the record."},
     });
     line.parse(app.arguments());
     Options o;

@@ -53,12 +53,12 @@ struct Options {
 Options parse(const QStringList& arguments) {
     bench::CommandLine line("A long run of the panel against the simulated projector.");
     line.options({
-        {"minutes", "Holds for M minutes (default 10).", "M"},
-        {"seconds", "Holds for S seconds.", "S"},
-        {"idle", "Then idle for S seconds (default 30).", "S"},
-        {"hold", "Each hold lasts MS milliseconds (default 5000).", "MS"},
-        {"max-growth-kib", "Fail when memory grows by more (default 4096; 0: report only).", "K"},
-        {"simulator", "The simulator program.", "PATH"},
+        {"minutes", "M", "Holds for M minutes (default 10)."},
+        {"seconds", "S", "Holds for S seconds."},
+        {"idle", "S", "Then idle for S seconds (default 30)."},
+        {"hold", "MS", "Each hold lasts MS milliseconds (default 5000)."},
+        {"max-growth-kib", "K", "Fail when memory grows by more (default 4096; 0: report only)."},
+        {"simulator", "PATH", "The simulator program."},
     });
     line.parse(arguments);
     Options o;

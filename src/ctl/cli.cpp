@@ -1,10 +1,7 @@
 #include "ctl/cli.h"
 
-#include <QCommandLineParser>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <filesystem>
 #include <utility>
 
@@ -105,13 +102,10 @@ std::size_t longestName() {
 
 }  // namespace
 
-// Decimal digits and nothing else: no sign, no blanks, no "0x".
 bool parseNumber(std::string_view text, int& value, int least, int most) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return false;
-    int n = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (ec != std::errc() || end != text.data() + text.size() || n < least || n > most) return false;
-    value = n;
+    long long n = 0;
+    if (!cmdline::wholeNumber(text, n, least, most)) return false;
+    value = static_cast<int>(n);
     return true;
 }
 
@@ -213,38 +207,26 @@ std::optional<TcpAddress> tcpAddress(std::string_view device, std::string& error
 
 namespace {
 
-struct OptionRow {
-    QStringList names;
-    const char* value;  // nullptr: a switch
-    const char* needs;  // the complaint when the value is missing or wrong
+constexpr cmdline::Row kRows[] = {
+    {"device", "PATH",
+     "the serial device to use; tcp://HOST:PORT reaches a serial device server (raw TCP); give it several times "
+     "for several projectors",
+     "--device needs the path of a serial device or tcp://HOST:PORT"},
+    {"port", "N", "port N as the panel numbers it (default 1); may be repeated",
+     "--port needs a port number from 1 to 99"},
+    {"baud", "B", "line speed, 19200 (default) or 9600", "--baud must be 19200 or 9600"},
+    {"timeout", "MS", "how long a query waits for its answer (default 500)",
+     "--timeout needs a number of milliseconds from 1 to 3600000"},
+    {"repeat", "N", "send each action N times (default 1)", "--repeat needs a count from 1 to 1000000"},
+    {"interval", "MS", "time between repeated sends (default 100)",
+     "--interval needs a number of milliseconds from 0 to 3600000"},
+    {"watch", nullptr, "show the traffic on standard error, TXD and RXD lines"},
+    {"raw", nullptr, "print replies as rendered on the traffic lines"},
+    {"json", nullptr, "print one JSON object a line for every action sent"},
+    {"list", nullptr, "print every action with its code"},
+    {"help", nullptr, "print this help", nullptr, 'h'},
+    {"version", nullptr, "print the version"},
 };
-
-const std::vector<OptionRow>& optionRows() {
-    static const std::vector<OptionRow> rows{
-        {{"h", "help"}, nullptr, nullptr},
-        {{"version"}, nullptr, nullptr},
-        {{"device"}, "PATH", "--device needs the path of a serial device or tcp://HOST:PORT"},
-        {{"port"}, "N", "--port needs a port number from 1 to 99"},
-        {{"baud"}, "B", "--baud must be 19200 or 9600"},
-        {{"timeout"}, "MS", "--timeout needs a number of milliseconds from 1 to 3600000"},
-        {{"repeat"}, "N", "--repeat needs a count from 1 to 1000000"},
-        {{"interval"}, "MS", "--interval needs a number of milliseconds from 0 to 3600000"},
-        {{"watch"}, nullptr, nullptr},
-        {{"raw"}, nullptr, nullptr},
-        {{"json"}, nullptr, nullptr},
-        {{"list"}, nullptr, nullptr},
-    };
-    return rows;
-}
-
-// The option a Qt parser message is about: "Missing value after '--port'."
-std::string quotedOption(const QString& message) {
-    const auto open = message.indexOf('\'');
-    const auto close = message.lastIndexOf('\'');
-    return open >= 0 && close > open ? message.mid(open + 1, close - open - 1).toStdString() : std::string();
-}
-
-std::string dashed(const QString& name) { return (name.size() == 1 ? "-" : "--") + name.toStdString(); }
 
 // The device as a key, so that one device is not named twice.
 std::string deviceKey(const std::string& device) {
@@ -259,34 +241,10 @@ std::string deviceKey(const std::string& device) {
 
 }  // namespace
 
-ParseResult parseCommandLine(const std::vector<std::string>& args) {
-    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const auto& row : optionRows()) {
-        QCommandLineOption option(row.names);
-        if (row.value) option.setValueName(row.value);
-        parser.addOption(option);
-    }
-    QStringList argv{"qelo-ctl"};
-    for (const auto& a : args) argv << QString::fromStdString(a);
-    if (!parser.parse(argv)) {
-        if (!parser.unknownOptionNames().isEmpty()) return fail("unknown option " + dashed(parser.unknownOptionNames()[0]));
-        const std::string name = quotedOption(parser.errorText());
-        for (const auto& row : optionRows()) {
-            if (!row.names.contains(QString::fromStdString(name).remove(QRegularExpression("^-+")))) continue;
-            return fail(row.needs ? row.needs : name + " takes no value");
-        }
-        return fail(parser.errorText().toStdString());
-    }
+namespace {
 
-    Options o;
-    auto needs = [](std::string_view name) {
-        for (const auto& row : optionRows())
-            if (row.names.contains(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))))
-                return std::string(row.needs);
-        return std::string();
-    };
+// The options' values into o; an error, or empty.
+std::string readOptions(const cmdline::Parsed& line, Options& o) {
     const struct {
         const char* name;
         int& target;
@@ -298,47 +256,39 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         {"interval", o.intervalMs, 0, 3'600'000},
     };
     for (const auto& n : numbers) {
-        // Given twice, the last one counts.
-        const QStringList values = parser.values(n.name);
-        if (!values.isEmpty() && !parseNumber(values.last().toStdString(), n.target, n.least, n.most))
-            return fail(needs(n.name));
+        const auto value = line.value(n.name);
+        if (value && !parseNumber(*value, n.target, n.least, n.most)) return cmdline::needs(kRows, n.name);
     }
-    if (o.baud != 19200 && o.baud != 9600) return fail(needs("baud"));
-    for (const QString& p : parser.values("port")) {
+    if (o.baud != 19200 && o.baud != 9600) return cmdline::needs(kRows, "baud");
+    for (const std::string& p : line.values("port")) {
         int port = 0;
-        if (!parseNumber(p.toStdString(), port, 1, 99)) return fail(needs("port"));
+        if (!parseNumber(p, port, 1, 99)) return cmdline::needs(kRows, "port");
         if (std::find(o.ports.begin(), o.ports.end(), port) != o.ports.end())
-            return fail("port " + std::to_string(port) + " is given twice");
+            return "port " + std::to_string(port) + " is given twice";
         o.ports.push_back(port);
     }
     std::vector<std::string> keys;
-    for (const QString& d : parser.values("device")) {
-        const std::string device = d.toStdString();
-        if (device.empty()) return fail(needs("device"));
+    for (const std::string& device : line.values("device")) {
+        if (device.empty()) return cmdline::needs(kRows, "device");
         std::string error;
-        if (isTcp(device) && !tcpAddress(device, error)) return fail(error);
+        if (isTcp(device) && !tcpAddress(device, error)) return error;
         const std::string key = deviceKey(device);
-        if (std::find(keys.begin(), keys.end(), key) != keys.end()) return fail(device + " is given twice");
+        if (std::find(keys.begin(), keys.end(), key) != keys.end()) return device + " is given twice";
         keys.push_back(key);
         o.devices.push_back(device);
     }
-    o.help = parser.isSet("help");
-    o.version = parser.isSet("version");
-    o.watch = parser.isSet("watch");
-    o.raw = parser.isSet("raw");
-    o.json = parser.isSet("json");
-    o.list = parser.isSet("list");
-    std::vector<std::string> words;
-    for (const QString& w : parser.positionalArguments()) words.push_back(w.toStdString());
+    o.help = line.isSet("help");
+    o.version = line.isSet("version");
+    o.watch = line.isSet("watch");
+    o.raw = line.isSet("raw");
+    o.json = line.isSet("json");
+    o.list = line.isSet("list");
+    return {};
+}
 
-    if (!o.ports.empty() && !o.devices.empty()) return fail("--device and --port cannot be used together");
-    if (o.help || o.version) return ParseResult{std::move(o), {}};
-    if (o.raw && o.json) return fail("--raw and --json cannot be used together");
-    if (o.list) {
-        if (!words.empty()) return fail("--list takes no actions");
-        return ParseResult{std::move(o), {}};
-    }
-    if (words.empty()) return fail("no action given");
+// The actions the words name, into o; an error, or empty. The longest run of
+// words that names an action wins.
+std::string readActions(const std::vector<std::string>& words, Options& o) {
     const std::size_t most = longestName();
     auto startsAction = [&](std::size_t at) {
         for (std::size_t k = 1; k <= most && at + k <= words.size(); ++k) {
@@ -361,11 +311,34 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
             std::size_t j = i + 1;
             while (j < words.size() && !startsAction(j)) ++j;
             std::vector<std::string> bad(words.begin() + i, words.begin() + j);
-            return fail("unknown action \"" + join(bad, " ") + "\" (qelo-ctl --list shows them all)");
+            return "unknown action \"" + join(bad, " ") + "\" (qelo-ctl --list shows them all)";
         }
         o.actions.push_back(std::move(*found));
         i += used;
     }
+    return {};
+}
+
+}  // namespace
+
+std::span<const cmdline::Row> optionRows() { return kRows; }
+
+ParseResult parseCommandLine(const std::vector<std::string>& args) {
+    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
+    auto line = cmdline::parse(kRows, args);
+    if (!line.parsed) return fail(line.error);
+    Options o;
+    if (std::string error = readOptions(*line.parsed, o); !error.empty()) return fail(error);
+    const std::vector<std::string>& words = line.parsed->words();
+    if (!o.ports.empty() && !o.devices.empty()) return fail("--device and --port cannot be used together");
+    if (o.help || o.version) return ParseResult{std::move(o), {}};
+    if (o.raw && o.json) return fail("--raw and --json cannot be used together");
+    if (o.list) {
+        if (!words.empty()) return fail("--list takes no actions");
+        return ParseResult{std::move(o), {}};
+    }
+    if (words.empty()) return fail("no action given");
+    if (std::string error = readActions(words, o); !error.empty()) return fail(error);
     return ParseResult{std::move(o), {}};
 }
 
@@ -381,21 +354,7 @@ its group and caption ("power on", "audio-mute off", "vol +", "cursor up",
 "status", "l-time"), in one word or several, or a raw code (C00, CR3).
 
 Options:
-  --device PATH   the serial device to use; tcp://HOST:PORT reaches a serial
-                  device server (raw TCP); give it several times for several
-                  projectors
-  --port N        port N as the panel numbers it (default 1); may be repeated
-  --baud B        line speed, 19200 (default) or 9600
-  --timeout MS    how long a query waits for its answer (default 500)
-  --repeat N      send each action N times (default 1)
-  --interval MS   time between repeated sends (default 100)
-  --watch         show the traffic on standard error, TXD and RXD lines
-  --raw           print replies as rendered on the traffic lines
-  --json          print one JSON object a line for every action sent
-  --list          print every action with its code
-  -h, --help      print this help
-  --version       print the version
-
+)" + cmdline::optionsHelp(kRows) + R"(
 A query prints its answer in words, one line each, or as rendered when no
 words fit. A control command prints nothing (with --raw, its acknowledgement)
 and waits at most 100 ms for the acknowledgement. The first query without an

@@ -4,9 +4,12 @@
 // its own.
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "qt/command_line.h"
 
 namespace qelo::ctl {
 
@@ -86,6 +89,9 @@ struct ParseResult {
 // words are actions, and the longest run of words that names an action wins,
 // so "power on" and "power-on" are the same. Numbers are decimal digits only.
 ParseResult parseCommandLine(const std::vector<std::string>& args);
+
+// The options, for the help and for checks of the completion file.
+std::span<const cmdline::Row> optionRows();
 
 // The synopsis, and the synopsis with what each option does.
 std::string usage(std::string_view program);

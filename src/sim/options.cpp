@@ -1,35 +1,18 @@
 #include "sim/options.h"
 
-#include <QCommandLineParser>
-#include <charconv>
-#include <cmath>
+#include <climits>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 namespace qelo::sim {
 
-bool parseWhole(std::string_view text, long& value) {
-    long v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return false;
-    value = v;
-    return true;
-}
-
 namespace {
 
-bool parseDouble(std::string_view text, double& value) {
-    double v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return false;
-    value = v;
-    return true;
-}
-
 bool parseMillis(std::string_view text, Millis& value) {
-    long ms = 0;
-    if (!parseWhole(text, ms) || ms < 0) return false;
+    long long ms = 0;
+    if (!cmdline::wholeNumber(text, ms, 0, LLONG_MAX)) return false;
     value = Millis{ms};
     return true;
 }
@@ -60,6 +43,44 @@ std::vector<std::string_view> words(std::string_view line) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr cmdline::Row kRows[] = {
+    {"baud", "N", "line speed; answers leave no faster than N/10 bytes a second (default 19200)",
+     "--baud needs a positive baud rate"},
+    {"reply-delay", "MS", "time from a frame's CR to its answer (default 10)", "--reply-delay needs a number of milliseconds"},
+    {"countdown", "MS", "length of the count-down (default 10000)", "--countdown needs a number of milliseconds"},
+    {"cooldown", "MS", "length of the cooling down (default 10000)", "--cooldown needs a number of milliseconds"},
+    {"hours", "N", "lamp hours at start (default 0)", "--hours needs a number of hours"},
+    {"time-scale", "X", "lamp hours run X times faster than real time; 3600 makes a second an hour (default 1)",
+     "--time-scale needs a positive factor"},
+    {"state", "XX", "start in power state XX (any CR0 code, e.g. 88)",
+     "--state needs a power state (80, 40, 00, 20, 10, 88, 08, 24, 04, 28, 02)"},
+    {"mode", "D", "start in input mode D (1, 2 or 3; default 1)", "--mode needs an input mode (1, 2, 3)"},
+    {"reversal", "XX", "picture reversal (11, 10, 01 or 00; default 11)",
+     "--reversal needs a reversal setting (11, 10, 01, 00)"},
+    {"listen", "[HOST:]PORT",
+     "listen on TCP instead of a serial line; HOST is 127.0.0.1 unless given (0.0.0.0 for every interface)",
+     "--listen needs a port, or HOST:PORT (e.g. 127.0.0.1:4001)"},
+    {"silent", nullptr, "never answer nor talk unasked (commands still take effect)", nullptr, 0, "Faults:"},
+    {"garbage", nullptr, "answer every frame with random bytes instead, always with a control character and a "
+     "byte above 127"},
+    {"split", "MS", "send answers one byte at a time, MS apart", "--split needs a number of milliseconds"},
+    {"chatter", "MS", "talk unasked every MS: the power status and CR", "--chatter needs a number of milliseconds"},
+    {"hangup-after", "N", "hang up the line on the Nth frame (it gets no answer)",
+     "--hangup-after needs a number of frames"},
+    {"seed", "N", "seed of the garbage (default 1)", "--seed needs a number"},
+    {"quiet", nullptr, "no log; replies to commands on standard input still appear", nullptr, 0, "Other:"},
+    {"exit-on-eof", nullptr, "end when standard input ends (by default an ended standard input is just no longer "
+     "read)"},
+    {"help", nullptr, "this text", nullptr, 'h'},
+    {"version", nullptr, "the version"},
+};
+
+}  // namespace
+
+std::span<const cmdline::Row> optionRows() { return kRows; }
 
 std::string usage(std::string_view program) {
     std::string text = "Usage: " + std::string(program) + " [OPTION]... [DEVICE]\n\n";
@@ -94,37 +115,7 @@ The projector reads frames of three characters and CR and answers:
   count-down and while on.
 
 Options (MS is milliseconds; --name=VALUE works too):
-  --baud N            line speed; answers leave no faster than N/10 bytes a
-                      second (default 19200)
-  --reply-delay MS    time from a frame's CR to its answer (default 10)
-  --countdown MS      length of the count-down (default 10000)
-  --cooldown MS       length of the cooling down (default 10000)
-  --hours N           lamp hours at start (default 0)
-  --time-scale X      lamp hours run X times faster than real time; 3600 makes
-                      a second an hour (default 1)
-  --state XX          start in power state XX (any CR0 code, e.g. 88)
-  --mode D            start in input mode D (1, 2 or 3; default 1)
-  --reversal XX       picture reversal (11, 10, 01 or 00; default 11)
-  --listen [HOST:]PORT
-                      listen on TCP instead of a serial line; HOST is
-                      127.0.0.1 unless given (0.0.0.0 for every interface)
-Faults:
-  --silent            never answer nor talk unasked (commands still take
-                      effect)
-  --garbage           answer every frame with random bytes instead, always
-                      with a control character and a byte above 127
-  --split MS          send answers one byte at a time, MS apart
-  --chatter MS        talk unasked every MS: the power status and CR
-  --hangup-after N    hang up the line on the Nth frame (it gets no answer)
-  --seed N            seed of the garbage (default 1)
-Other:
-  --quiet             no log; replies to commands on standard input still
-                      appear
-  --exit-on-eof       end when standard input ends (by default an ended
-                      standard input is just no longer read)
-  -h, --help          this text
-  --version           the version
-
+)" + cmdline::optionsHelp(kRows) + R"(
 Commands on standard input, one a line, at any time:
   silent [on|off]     garbage [on|off]    split MS    chatter MS
   hangup              hangup-after N      state XX    mode D
@@ -152,45 +143,6 @@ command line is wrong or the line failed.
     return text;
 }
 
-namespace {
-
-struct OptionRow {
-    const char* name;
-    const char* value;  // nullptr: a switch
-    const char* needs;  // what a bad or missing value gets told
-};
-
-constexpr OptionRow kOptions[] = {
-    {"help", nullptr, nullptr},
-    {"version", nullptr, nullptr},
-    {"silent", nullptr, nullptr},
-    {"garbage", nullptr, nullptr},
-    {"quiet", nullptr, nullptr},
-    {"exit-on-eof", nullptr, nullptr},
-    {"baud", "N", "a positive baud rate"},
-    {"reply-delay", "MS", "a number of milliseconds"},
-    {"countdown", "MS", "a number of milliseconds"},
-    {"cooldown", "MS", "a number of milliseconds"},
-    {"split", "MS", "a number of milliseconds"},
-    {"chatter", "MS", "a number of milliseconds"},
-    {"hours", "N", "a number of hours"},
-    {"time-scale", "X", "a positive factor"},
-    {"state", "XX", "a power state (80, 40, 00, 20, 10, 88, 08, 24, 04, 28, 02)"},
-    {"mode", "D", "an input mode (1, 2, 3)"},
-    {"reversal", "XX", "a reversal setting (11, 10, 01, 00)"},
-    {"hangup-after", "N", "a number of frames"},
-    {"seed", "N", "a number"},
-    {"listen", "[HOST:]PORT", "a port, or HOST:PORT (e.g. 127.0.0.1:4001)"},
-};
-
-const OptionRow* rowFor(std::string_view name) {
-    for (const auto& row : kOptions)
-        if (name == row.name) return &row;
-    return nullptr;
-}
-
-}  // namespace
-
 std::optional<ListenAddress> listenAddress(std::string_view text) {
     ListenAddress a;
     std::string_view port = text;
@@ -204,114 +156,50 @@ std::optional<ListenAddress> listenAddress(std::string_view text) {
         port = text.substr(colon + 1);
         if (a.host.find(':') != std::string::npos) return std::nullopt;
     }
-    long n = 0;
-    if (a.host.empty() || !parseWhole(port, n) || n < 0 || n > 65535) return std::nullopt;
+    long long n = 0;
+    if (a.host.empty() || !cmdline::wholeNumber(port, n, 0, 65535)) return std::nullopt;
     a.port = static_cast<int>(n);
     return a;
 }
 
 ParseResult parseArgs(const std::vector<std::string>& args) {
-    Options o;
     auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const auto& row : kOptions) {
-        QStringList names{row.name};
-        if (row.name == std::string_view("help")) names.prepend("h");
-        QCommandLineOption option(names);
-        if (row.value) option.setValueName(row.value);
-        parser.addOption(option);
-    }
-    QStringList argv{"qelo-projector-sim"};
-    for (const auto& a : args) argv << QString::fromStdString(a);
-    if (!parser.parse(argv)) {
-        if (!parser.unknownOptionNames().isEmpty()) {
-            const std::string name = parser.unknownOptionNames()[0].toStdString();
-            return fail("unknown option " + std::string(name.size() == 1 ? "-" : "--") + name);
-        }
-        // Qt names the option in quotes: "Missing value after '--baud'."
-        const QString text = parser.errorText();
-        const auto open = text.indexOf('\''), close = text.lastIndexOf('\'');
-        const std::string option = open >= 0 && close > open ? text.mid(open + 1, close - open - 1).toStdString() : "";
-        std::string_view bare = option;
-        while (bare.starts_with('-')) bare.remove_prefix(1);
-        const OptionRow* row = rowFor(bare);
-        if (row && row->needs) return fail(option + " needs " + row->needs);
-        if (row) return fail(option + " takes no value");
-        return fail(text.toStdString());
-    }
-
-    // Given twice, the last one counts.
-    auto value = [&](const char* name) -> std::optional<std::string> {
-        const QStringList values = parser.values(name);
-        if (values.isEmpty()) return std::nullopt;
-        return values.last().toStdString();
+    const auto line = cmdline::parse(kRows, args);
+    if (!line.parsed) return fail(line.error);
+    Options o;
+    long long n = 0;
+    double x = 0;
+    // Each reader takes an option's last value and says whether it was good.
+    const std::pair<const char*, std::function<bool(const std::string&)>> readers[] = {
+        {"baud", [&](auto& v) { return cmdline::wholeNumber(v, n, 1, 4'000'000) && ((o.settings.baud = int(n)), true); }},
+        {"reply-delay", [&](auto& v) { return parseMillis(v, o.settings.replyDelay); }},
+        {"countdown", [&](auto& v) { return parseMillis(v, o.settings.countdown); }},
+        {"cooldown", [&](auto& v) { return parseMillis(v, o.settings.cooldown); }},
+        {"split", [&](auto& v) { return parseMillis(v, o.faults.split); }},
+        {"chatter", [&](auto& v) { return parseMillis(v, o.faults.chatter); }},
+        {"hours", [&](auto& v) { return cmdline::decimalNumber(v, x) && x >= 0 && ((o.settings.lampHours = x), true); }},
+        {"time-scale", [&](auto& v) { return cmdline::decimalNumber(v, x) && x > 0 && ((o.settings.timeScale = x), true); }},
+        {"state", [&](auto& v) { return Projector::validState(v) && ((o.settings.state = v), true); }},
+        {"mode", [&](auto& v) { return v.size() == 1 && Projector::validMode(v[0]) && ((o.settings.mode = v[0]), true); }},
+        {"reversal", [&](auto& v) { return Projector::validReversal(v) && ((o.settings.reversal = v), true); }},
+        {"hangup-after",
+         [&](auto& v) { return cmdline::wholeNumber(v, n, 0, LONG_MAX) && ((o.faults.hangupAfter = long(n)), true); }},
+        {"seed",
+         [&](auto& v) { return cmdline::wholeNumber(v, n, 0, 0xffffffffLL) && ((o.settings.seed = uint32_t(n)), true); }},
+        {"listen", [&](auto& v) { return (o.listen = listenAddress(v)).has_value(); }},
     };
-    auto needs = [](const char* name) { return "--" + std::string(name) + " needs " + rowFor(name)->needs; };
-    long n = 0;
-    if (auto v = value("baud")) {
-        if (!parseWhole(*v, n) || n <= 0 || n > 4000000) return fail(needs("baud"));
-        o.settings.baud = static_cast<int>(n);
-    }
-    const struct {
-        const char* name;
-        Millis& target;
-    } millis[] = {{"reply-delay", o.settings.replyDelay},
-                  {"countdown", o.settings.countdown},
-                  {"cooldown", o.settings.cooldown},
-                  {"split", o.faults.split},
-                  {"chatter", o.faults.chatter}};
-    for (const auto& m : millis) {
-        if (auto v = value(m.name)) {
-            if (!parseMillis(*v, m.target)) return fail(needs(m.name));
-        }
-    }
-    if (auto v = value("hours")) {
-        double h = 0;
-        if (!parseDouble(*v, h) || h < 0) return fail(needs("hours"));
-        o.settings.lampHours = h;
-    }
-    if (auto v = value("time-scale")) {
-        double x = 0;
-        if (!parseDouble(*v, x) || x <= 0) return fail(needs("time-scale"));
-        o.settings.timeScale = x;
-    }
-    if (auto v = value("state")) {
-        if (!Projector::validState(*v)) return fail(needs("state"));
-        o.settings.state = *v;
-    }
-    if (auto v = value("mode")) {
-        if (v->size() != 1 || !Projector::validMode((*v)[0])) return fail(needs("mode"));
-        o.settings.mode = (*v)[0];
-    }
-    if (auto v = value("reversal")) {
-        if (!Projector::validReversal(*v)) return fail(needs("reversal"));
-        o.settings.reversal = *v;
-    }
-    if (auto v = value("hangup-after")) {
-        if (!parseWhole(*v, n) || n < 0) return fail(needs("hangup-after"));
-        o.faults.hangupAfter = n;
-    }
-    if (auto v = value("seed")) {
-        if (!parseWhole(*v, n) || n < 0 || n > 0xffffffffL) return fail(needs("seed"));
-        o.settings.seed = static_cast<std::uint32_t>(n);
-    }
-    if (auto v = value("listen")) {
-        auto a = listenAddress(*v);
-        if (!a) return fail(needs("listen"));
-        o.listen = *a;
-    }
-    o.help = parser.isSet("help");
-    o.version = parser.isSet("version");
-    o.faults.silent = parser.isSet("silent");
-    o.faults.garbage = parser.isSet("garbage");
-    o.quiet = parser.isSet("quiet");
-    o.exitOnEof = parser.isSet("exit-on-eof");
+    for (const auto& [name, read] : readers)
+        if (auto v = line.parsed->value(name); v && !read(*v)) return fail(cmdline::needs(kRows, name));
+    o.help = line.parsed->isSet("help");
+    o.version = line.parsed->isSet("version");
+    o.faults.silent = line.parsed->isSet("silent");
+    o.faults.garbage = line.parsed->isSet("garbage");
+    o.quiet = line.parsed->isSet("quiet");
+    o.exitOnEof = line.parsed->isSet("exit-on-eof");
 
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() > 1)
-        return fail("only one device, got " + positional[0].toStdString() + " and " + positional[1].toStdString());
-    if (!positional.isEmpty()) o.device = positional[0].toStdString();
+    const std::vector<std::string>& positional = line.parsed->words();
+    if (positional.size() > 1) return fail("only one device, got " + positional[0] + " and " + positional[1]);
+    if (!positional.empty()) o.device = positional[0];
     if (o.listen && !o.device.empty()) return fail("a device and --listen cannot be used together");
     return ParseResult{o, {}};
 }
@@ -356,8 +244,8 @@ CommandResult applyCommand(Projector& p, Time now, std::string_view line) {
     } else if (cmd == "hangup" && arg.empty()) {
         p.hangUp(now);
     } else if (cmd == "hangup-after") {
-        long n = 0;
-        if (!parseWhole(arg, n) || n < 0) return bad("needs a number of frames");
+        long long n = 0;
+        if (!cmdline::wholeNumber(arg, n, 0, LONG_MAX)) return bad("needs a number of frames");
         p.setHangupAfter(now, n);
     } else if (cmd == "state") {
         if (!p.forceState(now, arg)) return bad("unknown power state");
@@ -367,7 +255,7 @@ CommandResult applyCommand(Projector& p, Time now, std::string_view line) {
         if (!p.setReversal(now, arg)) return bad("reversal is 11, 10, 01 or 00");
     } else if (cmd == "hours") {
         double h = 0;
-        if (!parseDouble(arg, h) || h < 0) return bad("needs a number of hours");
+        if (!cmdline::decimalNumber(arg, h) || h < 0) return bad("needs a number of hours");
         p.setLampHours(now, h);
     } else if (cmd == "status" && arg.empty()) {
         return {true, false, "status: " + describe(p, now)};

@@ -3,10 +3,12 @@
 // standard input, kept apart from the program so they can be tested.
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "qt/command_line.h"
 #include "sim/projector.h"
 
 namespace qelo::sim {
@@ -20,8 +22,6 @@ struct ListenAddress {
 // "PORT", "HOST:PORT" or "[IPv6]:PORT".
 std::optional<ListenAddress> listenAddress(std::string_view text);
 
-// A whole number, sign allowed, nothing around it.
-bool parseWhole(std::string_view text, long& value);
 
 struct Options {
     Settings settings;
@@ -38,6 +38,9 @@ struct ParseResult {
     std::optional<Options> options;
     std::string error;  // set when options is empty
 };
+
+// The options, for the help and for checks of the completion file.
+std::span<const cmdline::Row> optionRows();
 
 // args excludes the program name.
 ParseResult parseArgs(const std::vector<std::string>& args);

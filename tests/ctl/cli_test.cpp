@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
 #include <set>
+#include <sstream>
 
 #include "ctl/cli.h"
+#include "sim/options.h"
 
 using namespace qelo::ctl;
 
@@ -103,6 +107,9 @@ TEST(CommandLine, OptionsAndTheirFaults) {
         {{"status", "--timeout"}, "--timeout needs a number of milliseconds from 1 to 3600000"},
         {{"--device"}, "--device needs the path of a serial device or tcp://HOST:PORT"},
         {{"--raw=yes", "status"}, "--raw takes no value"},
+        {{"-raw=", "status"}, "-raw takes no value"},
+        {{"-timeout", "5", "--timeout=", "status"}, "--timeout needs a number of milliseconds from 1 to 3600000"},
+        {{"--timeout", "x", "--timeout", "5", "status"}, ""},
         {{"--frob", "status"}, "unknown option --frob"},
         {{"-x", "status"}, "unknown option -x"},
         {{"--interval", "+5", "vol +"}, "--interval needs a number of milliseconds from 0 to 3600000"},
@@ -126,7 +133,7 @@ TEST(CommandLine, OptionsAndTheirFaults) {
         EXPECT_EQ(r.error, c.error) << (c.args.empty() ? "(none)" : c.args[0]);
         EXPECT_EQ(r.options.has_value(), c.error.empty());
     }
-    const Options o = *parseCommandLine({"--device", "/dev/pts/3", "--baud", "9600", "--timeout=250",
+    const Options o = *parseCommandLine({"--device", "/dev/pts/3", "--baud", "9600", "--timeout=9", "-timeout=250",
                                          "--repeat", "4", "--interval", "30", "--raw", "status"})
                            .options;
     EXPECT_EQ(o.devices, std::vector<std::string>{"/dev/pts/3"});
@@ -136,4 +143,23 @@ TEST(CommandLine, OptionsAndTheirFaults) {
     EXPECT_EQ(o.intervalMs, 30);
     EXPECT_TRUE(o.raw);
     EXPECT_FALSE(o.watch);
+}
+
+// The shell completes exactly the options the programs take.
+TEST(CommandLine, CompletionFilesNameEveryOptionAndNoOther) {
+    const std::pair<const char*, std::span<const qelo::cmdline::Row>> programs[] = {
+        {"qelo-ctl", optionRows()}, {"qelo-projector-sim", qelo::sim::optionRows()}};
+    for (const auto& [program, rows] : programs) {
+        std::ifstream file(std::string(QELO_COMPLETION_DIR "/") + program);
+        ASSERT_TRUE(file) << program;
+        std::stringstream text;
+        text << file.rdbuf();
+        const std::string s = text.str();
+        std::set<std::string> completed, taken;
+        const std::regex option("--[a-z][a-z-]*");
+        for (auto it = std::sregex_iterator(s.begin(), s.end(), option); it != std::sregex_iterator(); ++it)
+            completed.insert(it->str());
+        for (const auto& row : rows) taken.insert(std::string("--") + row.name);
+        EXPECT_EQ(completed, taken) << program;
+    }
 }

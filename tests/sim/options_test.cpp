@@ -46,7 +46,8 @@ TEST(Options, RefusesBadValues) {
              {"--time-scale", "0"}, {"--time-scale", "nan"}, {"--hours", "-2"}, {"--state", "81"},
              {"--mode", "4"}, {"--mode", "11"}, {"--reversal", "12"}, {"--silent=on"}, {"--nope"},
              {"dev1", "dev2"}, {"--seed", "1e3"}, {"--listen", "4001", "/dev/ttyUSB0"}, {"--listen", "70000"},
-             {"--listen", "::1:4001"}, {"--listen", ":4001"}, {"--listen", "host:"}, {"--listen"}}) {
+             {"--listen", "::1:4001"}, {"--listen", ":4001"}, {"--listen", "host:"}, {"--listen"}, {"--seed", "+1"},
+             {"--hours", "1", "--hours", "-1"}}) {
         auto r = parseArgs(args);
         EXPECT_FALSE(r.options) << args[0];
         EXPECT_FALSE(r.error.empty());
