@@ -154,10 +154,14 @@ TEST(CommandLine, CompletionFilesNameEveryOptionAndNoOther) {
         ASSERT_TRUE(file) << program;
         std::stringstream text;
         text << file.rdbuf();
+        // The list offered after a dash: compgen -W '--a --b ...'.
         const std::string s = text.str();
+        const auto from = s.find("compgen -W '--");
+        ASSERT_NE(from, std::string::npos) << program;
+        const std::string list = s.substr(from, s.find('\'', from + 12) - from);
         std::set<std::string> completed, taken;
         const std::regex option("--[a-z][a-z-]*");
-        for (auto it = std::sregex_iterator(s.begin(), s.end(), option); it != std::sregex_iterator(); ++it)
+        for (auto it = std::sregex_iterator(list.begin(), list.end(), option); it != std::sregex_iterator(); ++it)
             completed.insert(it->str());
         for (const auto& row : rows) taken.insert(std::string("--") + row.name);
         EXPECT_EQ(completed, taken) << program;
