@@ -1,6 +1,6 @@
-// qelo-projector-sim: the projector state machine on a pseudo-terminal or a
-// serial device. Everything the projector decides is in the library; this is
-// the poll loop around it.
+// qelo-projector-sim: the projector state machine on a pseudo-terminal, a
+// serial device or a TCP port. Everything the projector decides is in the
+// library; this is the poll loop around it.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -31,10 +31,21 @@ using namespace qelo::sim;
 using SteadyClock = std::chrono::steady_clock;
 
 volatile sig_atomic_t g_stop = 0;
-void onSignal(int) { g_stop = 1; }
+int g_wakeFd = -1;  // the write end of a pipe the loop polls
+
+// The handler runs at once, whatever the loop is doing: a blocked signal
+// would stay pending for as long as poll() found other work ready.
+void onStopSignal(int) {
+    g_stop = 1;
+    const int saved = errno;
+    [[maybe_unused]] auto n = ::write(g_wakeFd, "", 1);
+    errno = saved;
+}
 
 constexpr const char* kProgram = "qelo-projector-sim";
 constexpr std::size_t kMaxBacklog = 64 * 1024;
+// Reads from the line per wake-up: a flood cannot starve the rest.
+constexpr int kReadsPerWake = 16;
 
 bool speedOf(int baud, speed_t& speed) {
     static const std::pair<int, speed_t> table[] = {
@@ -140,7 +151,7 @@ bool listenOn(const ListenAddress& at, Line& line, std::string& error) {
         if (fd < 0) continue;
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 8) != 0) {
+        if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
             error = "cannot listen on " + at.host + ":" + port + ": " + std::strerror(errno);
             ::close(fd);
             fd = -1;
@@ -193,12 +204,223 @@ bool openLine(const Options& o, speed_t speed, Line& line, std::string& error) {
     return true;
 }
 
-timespec timeoutFor(std::optional<Time> due, Time now) {
+
+// One loop, one method per source of events. The projector decides; this
+// moves bytes and keeps time.
+class Loop {
+public:
+    Loop(const Options& o, Line line, int wakeFd)
+        : o_(o), line_(std::move(line)), wakeFd_(wakeFd), logger_(o.quiet), projector_(o.settings, o.faults, Time{0}) {
+        logger_.line(Time{0}, "ready on " + line_.label.substr(line_.label.find(' ') + 1) + ", " +
+                                  describe(projector_, Time{0}));
+        if (tcp()) projector_.disconnect(Time{0});
+    }
+    ~Loop() { line_.close(); }
+
+    int run();
+    const Counters& counters() const { return projector_.counters(); }
+
+private:
+    enum Source { kWake, kLine, kStdin, kListener, kSources };
+
+    bool tcp() const { return line_.listener >= 0; }
+    bool ended() const { return quit_ || g_stop || status_ != 0 || projector_.hungUp(); }
+    timespec timeout(Time now) const;
+    void onSignals();
+    void onLine(short revents);
+    void onListener();
+    void onStdin();
+    void onTimers();
+    void letGo(const std::string& why);
+
+    const Options& o_;
+    Line line_;
+    int wakeFd_;
+    Logger logger_;
+    Projector projector_;
+    CommandLines commands_;
+    bool stdinOpen_ = true;
+    std::string backlog_;  // bytes the line would not take yet
+    Time heardAt_{0};      // the client's last byte, or its connect
+    bool quit_ = false;
+    int status_ = 0;
+};
+
+int Loop::run() {
+    while (!ended()) {
+        logger_.flush(projector_);
+        timespec wait = timeout(logger_.now());
+        // poll() passes over the entries whose descriptor is negative.
+        pollfd fds[kSources] = {{wakeFd_, POLLIN, 0},
+                                {line_.fd, static_cast<short>(POLLIN | (backlog_.empty() ? 0 : POLLOUT)), 0},
+                                {stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0},
+                                {line_.listener, POLLIN, 0}};
+        if (ppoll(fds, kSources, &wait, nullptr) < 0 && errno != EINTR) {
+            std::fprintf(stderr, "%s: poll: %s\n", kProgram, std::strerror(errno));
+            return 1;
+        }
+        if (fds[kWake].revents) onSignals();
+        if (g_stop) break;
+        if (fds[kLine].revents & (POLLIN | POLLHUP | POLLERR)) onLine(fds[kLine].revents);
+        if (fds[kListener].revents & POLLIN) onListener();
+        if (fds[kStdin].revents & (POLLIN | POLLHUP | POLLERR)) onStdin();
+        onTimers();
+    }
+    logger_.flush(projector_);
+    if (g_stop) logger_.line(logger_.now(), "stopped by a signal");
+    return status_;
+}
+
+timespec Loop::timeout(Time now) const {
+    std::optional<Time> due = projector_.nextDue();
+    if (tcp() && line_.fd >= 0 && o_.idleTimeout.count() > 0) {
+        const Time idleAt = heardAt_ + o_.idleTimeout;
+        if (!due || idleAt < *due) due = idleAt;
+    }
     // Nothing due: wake now and then anyway; it costs nothing.
     Time wait = due ? std::max(Time{0}, *due - now) : Time{std::chrono::seconds(1)};
     wait = std::min<Time>(wait, std::chrono::seconds(1));
-    return timespec{static_cast<time_t>(wait.count() / 1'000'000),
-                    static_cast<long>(wait.count() % 1'000'000) * 1000};
+    return timespec{static_cast<time_t>(wait.count() / 1'000'000), static_cast<long>(wait.count() % 1'000'000) * 1000};
+}
+
+void Loop::onSignals() {
+    char drain[64];
+    while (::read(wakeFd_, drain, sizeof drain) > 0) {
+    }
+}
+
+void Loop::onLine(short revents) {
+    const Time now = logger_.now();
+    char buf[4096];
+    ssize_t n = -1;
+    bool got = false;
+    for (int i = 0; i < kReadsPerWake && (n = ::read(line_.fd, buf, sizeof buf)) > 0; ++i) {
+        projector_.receive(now, std::string_view(buf, static_cast<std::size_t>(n)));
+        got = true;
+    }
+    if (got) heardAt_ = now;
+    const bool hangup = !got && (revents & (POLLHUP | POLLERR));
+    const bool failed = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+    if (!hangup && n != 0 && !failed) return;
+    const std::string why = failed && !hangup ? std::strerror(errno) : "hung up";
+    if (tcp()) {
+        // A client leaving is the normal end of a connection; the next one may come.
+        letGo(n == 0 ? "by the client" : why);
+    } else {
+        // With our own hold on a pty's other side this is a real failure (a
+        // pulled adapter), not the panel closing.
+        logger_.line(now, "line failed: " + why);
+        status_ = 1;
+    }
+}
+
+void Loop::letGo(const std::string& why) {
+    const Time now = logger_.now();
+    logger_.flush(projector_);
+    const std::size_t unsent = projector_.disconnect(now);
+    std::string text = "connection closed: " + why;
+    if (unsent > 0) text += ", " + std::to_string(unsent) + (unsent == 1 ? " answer" : " answers") + " not sent";
+    logger_.line(now, text);
+    ::close(line_.fd);
+    line_.fd = -1;
+    backlog_.clear();
+}
+
+void Loop::onListener() {
+    // Everything waiting, not one a wake-up: a burst of connects must not
+    // overflow the queue and wait for the peers' retries.
+    for (;;) {
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        const int client =
+            accept4(line_.listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            return;  // EAGAIN, or out of descriptors: the rest wait for the next wake-up
+        }
+        // A client that left and came straight back is seen leaving first,
+        // not turned away by its own old connection.
+        if (pollfd p{line_.fd, POLLIN, 0}; line_.fd >= 0 && ::poll(&p, 1, 0) > 0) onLine(p.revents);
+        const Time now = logger_.now();
+        if (line_.fd >= 0) {
+            // One serial line, one client: a second would read the first one's answers.
+            logger_.line(now, "turned away " + peerOf(peer) + ": a client is connected");
+            ::close(client);
+            continue;
+        }
+        const int on = 1;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        line_.fd = client;
+        heardAt_ = now;
+        projector_.connect(now);
+        logger_.line(now, "connection from " + peerOf(peer));
+    }
+}
+
+void Loop::onStdin() {
+    // One read per wake-up: standard input may be shared with a shell, so it
+    // stays blocking.
+    char buf[4096];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    const Time now = logger_.now();
+    if (n > 0) {
+        for (const CommandLines::Line& typed : commands_.feed(std::string_view(buf, static_cast<std::size_t>(n)))) {
+            if (quit_ || g_stop) break;
+            if (typed.overlong()) {
+                logger_.line(now, "bad command " + quoted(typed.text) + "...: longer than " +
+                                      std::to_string(CommandLines::kMaxLine) + " bytes", true);
+                continue;
+            }
+            CommandResult r = applyCommand(projector_, now, typed.text);
+            logger_.flush(projector_);
+            if (!r.message.empty()) logger_.line(now, r.message, true);
+            quit_ = r.quit;
+        }
+    }
+    if (n == 0 || (n < 0 && errno != EINTR)) {
+        stdinOpen_ = false;
+        if (o_.exitOnEof) quit_ = true;
+    }
+}
+
+void Loop::onTimers() {
+    const Time now = logger_.now();
+    if (tcp() && line_.fd >= 0 && o_.idleTimeout.count() > 0 && now - heardAt_ >= o_.idleTimeout) {
+        letGo("idle for " + std::to_string(o_.idleTimeout.count()) + " s");
+    }
+    backlog_ += projector_.transmit(now);
+    // Without a client the answers go nowhere, as on an unplugged cable.
+    if (line_.fd < 0) backlog_.clear();
+    if (backlog_.empty()) return;
+    const ssize_t n = ::write(line_.fd, backlog_.data(), backlog_.size());
+    if (n > 0) backlog_.erase(0, static_cast<std::size_t>(n));
+    if (n < 0 && tcp() && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        letGo(std::strerror(errno));
+    } else if (backlog_.size() > kMaxBacklog) {
+        // Nobody reads the other side; old answers are worthless.
+        logger_.line(now, "line full, dropped " + std::to_string(backlog_.size()) + " bytes");
+        backlog_.clear();
+    }
+}
+
+// The stop signals end the loop at its next turn, and a byte on a pipe makes
+// sure there is one.
+int installSignals() {
+    int wake[2];
+    if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) return -1;
+    g_wakeFd = wake[1];
+    signal(SIGPIPE, SIG_IGN);
+    // Started in the background of a shell, a read of the terminal must
+    // fail (and end our reading of it), not stop the projector.
+    signal(SIGTTIN, SIG_IGN);
+    signal(SIGTTOU, SIG_IGN);
+    struct sigaction sa{};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    // No SA_RESTART: a write to a stuck standard error gives up instead of
+    // keeping the signal waiting.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+    return wake[0];
 }
 
 }  // namespace
@@ -210,168 +432,30 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Options& o = *parsed.options;
-    if (o.help) {
-        std::fputs(usage(kProgram).c_str(), stdout);
+    if (o.help || o.version) {
+        std::fputs((o.help ? usage(kProgram) : versionText(kProgram)).c_str(), stdout);
         return 0;
     }
-    if (o.version) {
-        std::fputs(versionText(kProgram).c_str(), stdout);
-        return 0;
-    }
+    // A pty ignores the rate; the pacing still honours the number given.
     speed_t speed = B19200;
-    if (!speedOf(o.settings.baud, speed)) {
-        if (!o.device.empty()) {
-            std::fprintf(stderr, "%s: --baud %d is no standard rate\n", kProgram, o.settings.baud);
-            return 1;
-        }
-        // A pty ignores the rate; the pacing still honours the number given.
-        speed = B19200;
+    if (!speedOf(o.settings.baud, speed) && !o.device.empty()) {
+        std::fprintf(stderr, "%s: --baud %d is no standard rate\n", kProgram, o.settings.baud);
+        return 1;
     }
-
-    signal(SIGPIPE, SIG_IGN);
-    // Started in the background of a shell, a read of the terminal must
-    // fail (and end our reading of it), not stop the projector.
-    signal(SIGTTIN, SIG_IGN);
-    signal(SIGTTOU, SIG_IGN);
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-    // Signals are let in only while waiting, so none slips between a check
-    // of the flag and the wait.
-    sigset_t blocked, waiting;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGHUP);
-    sigprocmask(SIG_BLOCK, &blocked, &waiting);
-    sigdelset(&waiting, SIGINT);
-    sigdelset(&waiting, SIGTERM);
-    sigdelset(&waiting, SIGHUP);
-
+    const int wakeFd = installSignals();
     Line line;
     std::string error;
-    if (!openLine(o, speed, line, error)) {
+    if (wakeFd < 0) error = std::string("cannot make a pipe: ") + std::strerror(errno);
+    if (wakeFd < 0 || !openLine(o, speed, line, error)) {
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
         return 1;
     }
     std::printf("%s\n", line.label.c_str());
     std::fflush(stdout);
 
-    Logger logger(o.quiet);
-    Projector projector(o.settings, o.faults, Time{0});
-    logger.line(Time{0}, "ready on " + line.label.substr(line.label.find(' ') + 1) + ", " +
-                             describe(projector, Time{0}));
-
-    bool stdinOpen = true;
-    std::string stdinLine;
-    std::string backlog;  // bytes the line would not take yet
-    int status = 0;
-    bool quit = false;
-    char buf[4096];
-
-    while (!quit && !g_stop) {
-        logger.flush(projector);
-        if (projector.hungUp()) break;
-
-        Time now = logger.now();
-        timespec timeout = timeoutFor(projector.nextDue(), now);
-        // poll() passes over the entries whose descriptor is negative.
-        pollfd fds[3] = {{line.fd, POLLIN, 0}, {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}, {line.listener, POLLIN, 0}};
-        if (!backlog.empty()) fds[0].events |= POLLOUT;
-        int ready = ppoll(fds, 3, &timeout, &waiting);
-        if (ready < 0 && errno != EINTR) {
-            std::fprintf(stderr, "%s: poll: %s\n", kProgram, std::strerror(errno));
-            status = 1;
-            break;
-        }
-        if (g_stop) break;
-        now = logger.now();
-
-        if (line.fd >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-            ssize_t n;
-            bool got = false;
-            while ((n = ::read(line.fd, buf, sizeof buf)) > 0) {
-                projector.receive(now, std::string_view(buf, static_cast<std::size_t>(n)));
-                got = true;
-            }
-            bool hangup = !got && (fds[0].revents & (POLLHUP | POLLERR));
-            if (hangup || n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                const std::string why = n < 0 && !hangup ? std::strerror(errno) : "hung up";
-                if (line.listener >= 0) {
-                    // A client leaving is the normal end of a connection; the next one may come.
-                    logger.line(now, "connection closed: " + (n == 0 ? std::string("by the client") : why));
-                    ::close(line.fd);
-                    line.fd = -1;
-                    backlog.clear();
-                } else {
-                    // With our own hold on a pty's other side this is a real
-                    // failure (a pulled adapter), not the panel closing.
-                    logger.line(now, "line failed: " + why);
-                    status = 1;
-                    break;
-                }
-            }
-        }
-
-        // After the read: a client that left and came straight back is seen
-        // leaving first, not turned away by its own old connection.
-        if (fds[2].revents & POLLIN) {
-            sockaddr_storage peer{};
-            socklen_t size = sizeof peer;
-            const int client = accept4(line.listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (client >= 0 && line.fd >= 0) {
-                // One serial line, one client: a second would read the first one's answers.
-                logger.line(now, "turned away " + peerOf(peer) + ": a client is connected");
-                ::close(client);
-            } else if (client >= 0) {
-                const int on = 1;
-                setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-                line.fd = client;
-                logger.line(now, "connection from " + peerOf(peer));
-            }
-        }
-
-        if (stdinOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            // One read per wake-up: standard input may be shared with a
-            // shell, so it stays blocking.
-            ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-            if (n > 0) stdinLine.append(buf, static_cast<std::size_t>(n));
-            std::size_t nl;
-            while (!quit && (nl = stdinLine.find('\n')) != std::string::npos) {
-                std::string text = stdinLine.substr(0, nl);
-                stdinLine.erase(0, nl + 1);
-                CommandResult r = applyCommand(projector, now, text);
-                logger.flush(projector);
-                if (!r.message.empty()) logger.line(now, r.message, true);
-                quit = r.quit;
-            }
-            if (n == 0 || (n < 0 && errno != EINTR)) {
-                stdinOpen = false;
-                if (o.exitOnEof) quit = true;
-            }
-        }
-
-        backlog += projector.transmit(logger.now());
-        // Without a client the answers go nowhere, as on an unplugged cable.
-        if (line.fd < 0) backlog.clear();
-        if (!backlog.empty()) {
-            ssize_t n = ::write(line.fd, backlog.data(), backlog.size());
-            if (n > 0) backlog.erase(0, static_cast<std::size_t>(n));
-            if (backlog.size() > kMaxBacklog) {
-                // Nobody reads the other side; old answers are worthless.
-                logger.line(now, "line full, dropped " + std::to_string(backlog.size()) + " bytes");
-                backlog.clear();
-            }
-        }
-    }
-
-    logger.flush(projector);
-    if (g_stop) logger.line(logger.now(), "stopped by a signal");
-    line.close();
-    const Counters& c = projector.counters();
+    Loop loop(o, std::move(line), wakeFd);
+    const int status = loop.run();
+    const Counters& c = loop.counters();
     std::printf("frames received %ld, malformed frames %ld, answers sent %ld, unasked sent %ld\n", c.frames,
                 c.malformed, c.answers, c.unasked);
     std::fflush(stdout);

@@ -63,6 +63,10 @@ constexpr cmdline::Row kRows[] = {
     {"listen", "[HOST:]PORT",
      "listen on TCP instead of a serial line; HOST is 127.0.0.1 unless given (0.0.0.0 for every interface)",
      "--listen needs a port, or HOST:PORT (e.g. 127.0.0.1:4001)"},
+    {"idle-timeout", "S",
+     "with --listen, let a client go after S seconds without a byte from it, so that the next can connect; 0 never "
+     "(default 60)",
+     "--idle-timeout needs a number of seconds"},
     {"silent", nullptr, "never answer nor talk unasked (commands still take effect)", nullptr, 0, "Faults:"},
     {"garbage", nullptr, "answer every frame with random bytes instead, always with a control character and a "
      "byte above 127"},
@@ -187,6 +191,8 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
         {"seed",
          [&](auto& v) { return cmdline::wholeNumber(v, n, 0, 0xffffffffLL) && ((o.settings.seed = uint32_t(n)), true); }},
         {"listen", [&](auto& v) { return (o.listen = listenAddress(v)).has_value(); }},
+        {"idle-timeout",
+         [&](auto& v) { return cmdline::wholeNumber(v, n, 0, 86400 * 365) && ((o.idleTimeout = std::chrono::seconds(n)), true); }},
     };
     for (const auto& [name, read] : readers)
         if (auto v = line.parsed->value(name); v && !read(*v)) return fail(cmdline::needs(kRows, name));
@@ -216,6 +222,24 @@ std::string describe(const Projector& p, Time now) {
         << (f.garbage ? "on" : "off") << ", split " << f.split.count() << " ms, chatter "
         << f.chatter.count() << " ms, answers waiting " << p.waitingAnswers();
     return out.str();
+}
+
+std::vector<CommandLines::Line> CommandLines::feed(std::string_view bytes) {
+    constexpr std::size_t kShown = 64;
+    std::vector<Line> lines;
+    while (!bytes.empty()) {
+        const std::size_t nl = bytes.find('\n');
+        const std::string_view piece = bytes.substr(0, nl);
+        const std::size_t keep = current_.length + piece.size() > kMaxLine ? kShown : kMaxLine;
+        if (current_.text.size() < keep) current_.text += piece.substr(0, keep - current_.text.size());
+        current_.length += piece.size();
+        if (current_.overlong() && current_.text.size() > kShown) current_.text.resize(kShown);
+        if (nl == std::string_view::npos) break;
+        lines.push_back(std::move(current_));
+        current_ = {};
+        bytes.remove_prefix(nl + 1);
+    }
+    return lines;
 }
 
 CommandResult applyCommand(Projector& p, Time now, std::string_view line) {

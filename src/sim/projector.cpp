@@ -284,7 +284,7 @@ std::string Projector::garbage() {
 }
 
 void Projector::queue(Time due, std::string bytes, Kind kind, std::string what) {
-    if (faults_.silent || hungUp_) return;
+    if (faults_.silent || hungUp_ || !connected_) return;
     if (out_.size() >= kMaxWaiting) {
         ++counters_.dropped;
         log(due, "dropped " + what + ", " + std::to_string(out_.size()) + " answers waiting");
@@ -385,6 +385,21 @@ void Projector::hangUp(Time now) {
     out_.clear();
     chatterAt_.reset();
     log(now, "hangup");
+}
+
+std::size_t Projector::disconnect(Time now) {
+    advance(now);
+    const std::size_t unsent = out_.size();
+    out_.clear();
+    partial_.clear();
+    partialLength_ = 0;
+    connected_ = false;
+    return unsent;
+}
+
+void Projector::connect(Time now) {
+    advance(now);
+    connected_ = true;
 }
 
 bool Projector::forceState(Time now, std::string_view code) {

@@ -80,6 +80,11 @@ public:
     void setHangupAfter(Time now, long frames);
     void setReplyDelay(Time now, Millis delay);
     void hangUp(Time now);
+    // The far end of the line went away (a TCP client left): what waits for
+    // it is not sent, half a frame is forgotten, and nothing is queued until
+    // connect(). Returns how many answers and unasked talk were not sent.
+    std::size_t disconnect(Time now);
+    void connect(Time now);
     // False when the code is not a state the projector can report.
     bool forceState(Time now, std::string_view code);
     bool setMode(Time now, char mode);
@@ -87,6 +92,7 @@ public:
     void setLampHours(Time now, double hours);
 
     bool hungUp() const { return hungUp_; }
+    bool connected() const { return connected_; }
     const std::string& state() const { return state_; }
     char mode() const { return mode_; }
     const std::string& reversal() const { return reversal_; }
@@ -141,6 +147,7 @@ private:
     std::optional<Time> chatterAt_;
     long hangupAtFrames_ = 0;  // the frame count that hangs up; 0 = never
     bool hungUp_ = false;
+    bool connected_ = true;
 
     // The frame being gathered: its first bytes and its length so far.
     std::string partial_;

@@ -11,7 +11,7 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     auto r = parseArgs({"--baud", "9600", "--reply-delay=25", "--countdown", "500", "--cooldown=700",
                         "--hours", "12.5", "--time-scale=3600", "--state", "88", "--mode", "3", "--reversal=01",
                         "--silent", "--garbage", "--split", "20", "--chatter=100", "--hangup-after", "3",
-                        "--seed", "9", "--quiet", "--exit-on-eof", "/dev/ttyUSB0"});
+                        "--seed", "9", "--quiet", "--exit-on-eof", "--idle-timeout", "5", "/dev/ttyUSB0"});
     ASSERT_TRUE(r.options) << r.error;
     const auto& o = *r.options;
     EXPECT_EQ(o.settings.baud, 9600);
@@ -28,6 +28,7 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(o.faults.chatter, 100ms);
     EXPECT_EQ(o.faults.hangupAfter, 3);
     EXPECT_EQ(o.settings.seed, 9u);
+    EXPECT_EQ(o.idleTimeout, 5s);
     EXPECT_EQ(o.device, "/dev/ttyUSB0");
     EXPECT_FALSE(o.listen);
 
@@ -47,7 +48,7 @@ TEST(Options, RefusesBadValues) {
              {"--mode", "4"}, {"--mode", "11"}, {"--reversal", "12"}, {"--silent=on"}, {"--nope"},
              {"dev1", "dev2"}, {"--seed", "1e3"}, {"--listen", "4001", "/dev/ttyUSB0"}, {"--listen", "70000"},
              {"--listen", "::1:4001"}, {"--listen", ":4001"}, {"--listen", "host:"}, {"--listen"}, {"--seed", "+1"},
-             {"--hours", "1", "--hours", "-1"}}) {
+             {"--hours", "1", "--hours", "-1"}, {"--idle-timeout", "-1"}, {"--idle-timeout", "1.5"}}) {
         auto r = parseArgs(args);
         EXPECT_FALSE(r.options) << args[0];
         EXPECT_FALSE(r.error.empty());
@@ -80,4 +81,31 @@ TEST(Commands, SwitchTheProjectorAtRunTime) {
     EXPECT_TRUE(applyCommand(p, 2s, "hangup").ok);
     EXPECT_TRUE(p.hungUp());
     EXPECT_TRUE(applyCommand(p, 2s, "quit").quit);
+}
+
+// However standard input comes in, lines come out whole, and an endless one
+// is neither kept nor searched again.
+TEST(Commands, StandardInputIsCutIntoBoundedLines) {
+    using qelo::sim::CommandLines;
+    const std::string huge(3 * CommandLines::kMaxLine, 'x');
+    struct Case {
+        std::vector<std::string> pieces;
+        std::vector<std::string> lines;  // "!" marks one dropped as overlong
+    };
+    for (const auto& [pieces, lines] : std::vector<Case>{
+             {{"status\nmode 2\n"}, {"status", "mode 2"}},
+             {{"sta", "tus", "\n\nquit"}, {"status", ""}},
+             {{huge, "x\nstatus\n"}, {"!", "status"}},
+             {{huge.substr(0, CommandLines::kMaxLine), "\n"}, {huge.substr(0, CommandLines::kMaxLine)}},
+             {{"a", huge, huge, "\nquit\n"}, {"!", "quit"}},
+         }) {
+        CommandLines in;
+        std::vector<std::string> got;
+        for (const auto& piece : pieces)
+            for (const auto& line : in.feed(piece)) {
+                EXPECT_LE(line.text.size(), CommandLines::kMaxLine);
+                got.push_back(line.overlong() ? "!" : line.text);
+            }
+        EXPECT_EQ(got, lines) << pieces[0].substr(0, 8);
+    }
 }

@@ -5,13 +5,17 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QProcess>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "support/simulator.h"
@@ -106,6 +110,73 @@ TEST(Program, ServesOneTcpClientAtATimeAndKeepsItsStateBetweenThem) {
     EXPECT_EQ(exchange(fd, "CR0\r"), "40\r");
     close(fd);
     expectCountsAtTerm(sim, "frames received 2, malformed frames 0, answers sent 2, unasked sent 0\n");
+}
+
+// Answers due to a client that has left go nowhere and are not counted; a
+// client that says nothing is let go; a crowd of connects is taken at once,
+// not left to the peers' retries a second later.
+TEST(Program, NoClientHoldsTheTcpLine) {
+    using Clock = std::chrono::steady_clock;
+    int argc = 0;
+    QCoreApplication events(argc, nullptr);  // the log arrives through it
+    Simulator sim(QELO_SIM_BINARY, {"--listen", "0", "--idle-timeout", "1"});
+    const std::string where = sim.device();
+    const int port = std::stoi(where.substr(where.rfind(':') + 1));
+
+    sim.command("delay 300");
+    ASSERT_TRUE(sim.logged("reply delay 300 ms"));
+    int fd = connectTo(port);
+    ASSERT_EQ(write(fd, "CR0\r", 4), 4);
+    close(fd);
+    EXPECT_TRUE(sim.logged("connection closed: by the client, 1 answer not sent"));
+    sim.command("delay 10");
+    ASSERT_TRUE(sim.logged("reply delay 10 ms"));
+
+    fd = connectTo(port);
+    EXPECT_EQ(readUntil(fd, '\r'), "");
+    close(fd);
+    EXPECT_TRUE(sim.logged("connection closed: idle for 1 s"));
+
+    const auto exchanged = Clock::now();
+    fd = connectTo(port);
+    EXPECT_EQ(exchange(fd, "CR0\r"), "80\r");
+    close(fd);
+    const auto baseline = Clock::now() - exchanged;
+    Clock::duration slowest{};
+    for (int i = 0; i < 500; ++i) {
+        const auto start = Clock::now();
+        fd = connectTo(port);
+        slowest = std::max(slowest, Clock::now() - start);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+    EXPECT_LT(slowest, 20 * baseline);
+    expectCountsAtTerm(sim, "frames received 2, malformed frames 0, answers sent 1, unasked sent 0\n");
+}
+
+// Told to stop, it stops, however busy its standard input keeps it.
+TEST(Program, StopsOnEachSignalWhateverItsStandardInputDoes) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        for (const QString source : {"yes", "/dev/zero"}) {
+            QProcess feeder, sim;
+            if (source == "yes")
+                feeder.setStandardOutputProcess(&sim);
+            else
+                sim.setStandardInputFile(source);
+            sim.setStandardErrorFile(QProcess::nullDevice());
+            sim.start(QELO_SIM_BINARY, {"--listen", "0", "--quiet"});
+            if (source == "yes") feeder.start("yes", {"status"});
+            ASSERT_TRUE(sim.waitForReadyRead(5000));  // where it listens: the loop runs
+            ::kill(static_cast<pid_t>(sim.processId()), signal);
+            const bool stopped = sim.waitForFinished(5000);
+            EXPECT_TRUE(stopped) << strsignal(signal) << ", standard input " << source.toStdString();
+            EXPECT_TRUE(sim.readAllStandardOutput().contains("frames received 0"));
+            if (!stopped) sim.kill();
+            feeder.kill();
+            sim.waitForFinished();
+            feeder.waitForFinished();
+        }
+    }
 }
 
 TEST(Program, HangupEndsTheLineForThePanel) {

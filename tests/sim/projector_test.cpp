@@ -222,6 +222,23 @@ TEST(Projector, FloodNeverCrashesAndStaysBounded) {
     EXPECT_EQ(q.counters().dropped, 1000 - static_cast<long>(Projector::kMaxWaiting));
 }
 
+// A TCP client that leaves takes its half frame and its unsent answers with
+// it; chatter meanwhile goes nowhere and is not counted.
+TEST(Projector, DisconnectSendsNothingMoreUntilTheNextClient) {
+    Faults f;
+    f.chatter = 100ms;
+    Projector p(quick(), f);
+    p.receive(0ms, "CR0\rCR1\rC");
+    EXPECT_EQ(p.disconnect(5ms), 2u);
+    EXPECT_EQ(text(runUntil(p, 1s)), "");
+    EXPECT_EQ(p.counters().unasked, 0);
+    p.setChatter(1s, 0ms);
+    p.connect(1s);
+    EXPECT_EQ(ask(p, 1s, "R4"), "");  // not glued to the last client's "C"
+    EXPECT_EQ(ask(p, 2s, "CR4"), "11\r");
+    EXPECT_EQ(p.counters().answers, 1);
+}
+
 TEST(Projector, SilentProjectorStillObeys) {
     Faults f;
     f.silent = true;
