@@ -96,7 +96,8 @@ panel at that path. With DEVICE (e.g. /dev/ttyUSB0) it works the device in raw
 mode at --baud instead and prints "DEVICE <path>" as the first line. With
 --listen it waits for TCP connections instead, as a serial device server does,
 and prints "TCP HOST:PORT" (port 0 picks a free port, and the line tells
-which); it serves one connection at a time and turns others away while busy.
+which); it serves one connection at a time, turns others away while busy, and
+lets a client go that has said nothing for --idle-timeout seconds.
 
 The projector reads frames of three characters and CR and answers:
   CR0   power status, two characters and CR: 80 standby, 40 count-down,
