@@ -357,24 +357,31 @@ Options:
 )" + cmdline::optionsHelp(kRows) + R"(
 A query prints its answer in words, one line each, or as rendered when no
 words fit. A control command prints nothing (with --raw, its acknowledgement)
-and waits at most 100 ms for the acknowledgement. The first query without an
-answer ends the run.
+and waits at most 100 ms for the acknowledgement. Whatever waits on the line
+before a frame is sent is set aside, never taken for its answer; on a TCP
+line the first frame waits until the line has been quiet for 100 ms. An
+answer must have the form its query asks for (STATUS and SETTING two
+characters of their table, MODE one, L-TIME digits, a control command ACK),
+each ending in CR. The first action that fails ends the run.
 
 With several devices the actions run on all of them at once; each line of
 output starts with its device and a colon, and the exit status is the worst
 of them.
 
-With --json each line is an object with the keys device, action, code, sent,
-reply, words, ms (from the send to the reply), ok and, when not ok, error.
-Sent and reply carry the bytes as they travelled, one character per byte
-(U+0000 to U+00FF); null where nothing was sent or came back.
+With --json each line is an object with the keys time (UTC, ISO 8601),
+device, action, code, sent, reply, words, ms (from the send to the reply),
+discarded (what was set aside before the send), ok and, when not ok, error.
+Sent, reply and discarded carry the bytes as they travelled, one character
+per byte (U+0000 to U+00FF); null where nothing was sent or came back.
 
 Exit status:
   0  done
   1  bad usage
-  2  a query got no reply, or a reply of more than 256 bytes without CR
+  2  no whole answer within the time-out: a query got none, or the answer to
+     a query or a command had no CR in its first 256 bytes or by the time-out
   3  the port could not be opened or written, or the server could not be
-     reached or closed the connection
+     reached or closed the connection (what it said last is quoted)
+  4  an answer not of the form its query or command asks for
 )";
 }
 

@@ -17,8 +17,9 @@ namespace qelo::ctl {
 enum ExitStatus {
     kDone = 0,
     kBadUsage = 1,
-    kNoReply = 2,  // a query got nothing within the time-out
+    kNoReply = 2,  // no whole answer within the time-out
     kPortFailed = 3,
+    kUnexpected = 4,  // an answer not of the form its frame asks for
 };
 
 struct Action {

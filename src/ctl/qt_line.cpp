@@ -85,6 +85,8 @@ TcpLine::TcpLine(std::string address, const TcpAddress& to) : address_(std::move
         throw platform::SerialError(address_ + ": " + why);
     }
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A flood is taken in a bounded piece at a time, not all at once.
+    socket_.setReadBufferSize(64 * 1024);
     QObject::connect(&socket_, &QTcpSocket::readyRead, [this] {
         const QByteArray got = socket_.readAll();
         arrived(got.toStdString());

@@ -54,6 +54,9 @@ private:
 
 // A connection to a serial device server; the time a connection may take.
 inline constexpr int kConnectMs = 5000;
+// A server may greet whoever connects (ser2net's banner comes within a few
+// ms on loopback): the line must be quiet this long before the first frame.
+inline constexpr int kQuietMs = 100;
 
 class TcpLine : public EventLine {
 public:
@@ -63,6 +66,7 @@ public:
 
     void send(const std::string& bytes) override;
     std::string device() const override { return address_; }
+    long long quietMs() const override { return kQuietMs; }
 
 private:
     bool isOpen() const override { return socket_.state() == QAbstractSocket::ConnectedState; }

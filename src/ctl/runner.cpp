@@ -1,7 +1,12 @@
 #include "ctl/runner.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <ostream>
+#include <utility>
 
 #include "link/protocol.h"
 #include "seam/platform.h"
@@ -10,7 +15,7 @@ namespace qelo::ctl {
 
 namespace {
 
-constexpr std::string_view kAck = "\x06\r";
+using link::kAck;
 
 void hexEscape(std::string& out, unsigned value) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -83,154 +88,263 @@ std::string jsonText(std::string_view text) {
 
 }  // namespace
 
+std::string utcNow() {
+    using namespace std::chrono;
+    const auto t = time_point_cast<milliseconds>(system_clock::now());
+    const std::time_t secs = system_clock::to_time_t(t);
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(t.time_since_epoch().count() % 1000));
+    return text;
+}
+
+std::string quoteBytes(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c >= 0x7f) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + '"';
+}
+
 void writeJson(std::ostream& out, const JsonRecord& r) {
     auto bytesOrNull = [](const std::string* s) { return s ? jsonBytes(*s) : std::string("null"); };
-    std::string line = "{\"device\":" + jsonText(r.device);
+    std::string line = "{\"time\":" + jsonText(r.time);
+    line += ",\"device\":" + jsonText(r.device);
     line += ",\"action\":" + (r.action ? jsonText(r.action->name) : "null");
     line += ",\"code\":" + (r.action ? jsonText(r.action->code) : "null");
     line += ",\"sent\":" + bytesOrNull(r.sent);
     line += ",\"reply\":" + bytesOrNull(r.reply);
     line += ",\"words\":" + bytesOrNull(r.words);
     line += ",\"ms\":" + (r.ms ? std::to_string(*r.ms) : "null");
+    line += ",\"discarded\":" + bytesOrNull(r.discarded);
     line += r.error.empty() ? ",\"ok\":true}" : ",\"ok\":false,\"error\":" + jsonText(r.error) + "}";
     out << line << '\n' << std::flush;
 }
 
-std::optional<std::string> Runner::takeLine() {
-    const auto cr = pending_.find(link::kCR);
-    if (cr == std::string::npos) return std::nullopt;
-    std::string line = pending_.substr(0, cr + 1);
-    pending_.erase(0, cr + 1);
-    return line;
-}
-
-std::optional<std::string> Runner::takeOverlong(const Options& o) {
-    if (pending_.size() < kLongestReply) return std::nullopt;
-    std::string head = pending_.substr(0, kLongestReply);
-    showRxd(pending_, o);
-    pending_.clear();
-    return head;
-}
-
-void Runner::traffic(const char* direction, const std::string& rendered, const Options& o) {
-    if (!o.watch) return;
+void Runner::traffic(const char* direction, const std::string& rendered) {
     err_ << line_.stamp() << ' ' << direction << rendered << '\n' << std::flush;
 }
 
-void Runner::showRxd(const std::string& bytes, const Options& o) { traffic("RXD", link::render(bytes), o); }
+void Runner::showRxd(std::string_view bytes) {
+    if (watch_) traffic("RXD", link::render(bytes));
+}
 
-void Runner::drain(long long until, const Options& o) {
+void Runner::setAside(std::string_view bytes) {
+    showRxd(bytes);
+    if (discarded_.size() < kLongestReply) discarded_.append(bytes.substr(0, kLongestReply - discarded_.size()));
+}
+
+void Runner::takeIn(long long until) {
+    // Accounted-for bytes go once they are half the buffer: each byte is
+    // moved a bounded number of times, however the line delivers them.
+    if (head_ == buf_.size()) {
+        buf_.clear();
+        head_ = 0;
+    } else if (head_ > buf_.size() / 2) {
+        buf_.erase(0, head_);
+        head_ = 0;
+    }
+    buf_ += line_.receive(until);
+}
+
+void Runner::setAsideLines() {
     for (;;) {
-        pending_ += line_.receive(until);
-        while (auto l = takeLine()) {
-            if (*l == kAck && acksOwed_ > 0) --acksOwed_;
-            showRxd(*l, o);
-        }
-        takeOverlong(o);
-        if (line_.now() >= until) break;
+        const char* start = buf_.data() + head_;
+        const auto* cr = static_cast<const char*>(std::memchr(start, link::kCR, buf_.size() - head_));
+        if (!cr) break;
+        const std::string_view l(start, static_cast<std::size_t>(cr - start) + 1);
+        if (l == kAck && acksOwed_ > 0) --acksOwed_;
+        setAside(l);
+        head_ += l.size();
+    }
+    if (buf_.size() - head_ >= kLongestReply) {
+        setAside(std::string_view(buf_).substr(head_));
+        head_ = buf_.size();
     }
 }
 
-std::optional<Runner::Reply> Runner::awaitReply(bool query, long long until, const Options& o) {
-    for (bool first = true;; first = false) {
-        if (!first) pending_ += line_.receive(until);
-        while (auto l = takeLine()) {
-            const bool ack = *l == kAck && acksOwed_ > 0;
-            if (ack) --acksOwed_;
-            showRxd(*l, o);
-            // A late acknowledgement of an earlier command is not the answer.
-            if (query && ack) continue;
-            return Reply{*l, true, false, line_.now()};
-        }
-        if (auto head = takeOverlong(o)) return Reply{*head, false, true, line_.now()};
-        if (!first && line_.now() >= until) break;
-    }
-    // An acknowledgement cut short may still be completed; leave it.
-    if (!query || pending_.empty()) return std::nullopt;
-    Reply partial{pending_, false, false, line_.now()};
-    pending_.clear();
-    showRxd(partial.bytes, o);
-    return partial;
+void Runner::dropFragment() {
+    const std::string_view rest = std::string_view(buf_).substr(head_);
+    // An acknowledgement cut short may still be completed.
+    if (rest.empty() || (rest == kAck.substr(0, 1) && acksOwed_ > 0)) return;
+    setAside(rest);
+    head_ = buf_.size();
 }
 
-void Runner::sendOnce(const Action& a, const Options& o) {
-    // What is left over belongs to no reply: a fragment in front of the
-    // next answer would be read as part of it.
-    if (!pending_.empty() && !(pending_ == kAck.substr(0, 1) && acksOwed_ > 0)) {
-        showRxd(pending_, o);
-        pending_.clear();
+void Runner::settle(long long quietMs, long long until) {
+    long long last = line_.now();
+    for (;;) {
+        const long long end = quietMs > 0 ? std::min(until, last + quietMs) : until;
+        if (line_.now() >= end) break;
+        const std::size_t before = buf_.size() - head_;
+        takeIn(end);
+        if (buf_.size() - head_ != before) last = line_.now();
+        setAsideLines();
     }
-    const std::string f = link::frame(a.code);
-    line_.send(f);
-    traffic("TXD", link::render(f), o);
-    if (!a.query) ++acksOwed_;
+    setAsideLines();
+}
+
+std::optional<Runner::Answer> Runner::takeAnswer(bool query) {
+    for (;;) {
+        // The cap counts from where the answer starts, however its bytes came.
+        const char* start = buf_.data() + head_;
+        const std::size_t span = std::min(buf_.size() - head_, kLongestReply);
+        const auto* cr = static_cast<const char*>(std::memchr(start, link::kCR, span));
+        if (!cr) {
+            if (span < kLongestReply) return std::nullopt;
+            Answer a{std::string(start, span), false};
+            head_ += span;
+            showRxd(a.bytes);
+            return a;
+        }
+        Answer a{std::string(start, static_cast<std::size_t>(cr - start) + 1), true};
+        head_ += a.bytes.size();
+        showRxd(a.bytes);
+        const bool ack = a.bytes == kAck && acksOwed_ > 0;
+        if (ack) --acksOwed_;
+        // A late acknowledgement of an earlier command is not the answer.
+        if (query && ack) continue;
+        return a;
+    }
+}
+
+void Runner::lost(const std::string& why, Exchange& x) {
+    x.status = kPortFailed;
+    // A server that says why it closes (it cannot open its device) is quoted.
+    std::string said = discarded_;
+    if (x.reply) said += *x.reply;
+    said += std::string_view(buf_).substr(head_, kLongestReply);
+    x.error = said.empty() ? why : why + " after saying " + quoteBytes(said.substr(0, kLongestReply));
+}
+
+void Runner::check(const Action& a, const Answer& got, Exchange& x) {
+    const std::string what = "\"" + a.name + "\" (" + a.code + ") on " + line_.device();
+    if (!got.complete && got.bytes.size() >= kLongestReply) {
+        // The line no longer keeps to frames; nothing after this could be trusted.
+        x.status = kNoReply;
+        x.error = "the reply to " + what + " ran past " + std::to_string(kLongestReply) + " bytes without a CR";
+    } else if (!got.complete) {
+        x.status = kNoReply;
+        x.error = "the reply to " + what + " had no CR by the time-out: " + quoteBytes(got.bytes);
+    } else if (!link::answerFits(a.code, got.bytes)) {
+        x.status = kUnexpected;
+        x.error = "unexpected answer to " + what + ": " + quoteBytes(got.bytes) + ", expected " +
+                  link::expectedAnswer(a.code);
+    } else if (a.query) {
+        x.words = link::decode(link::frame(a.code), link::render(got.bytes));
+        if (x.words && x.words->starts_with(' ')) x.words->erase(0, 1);
+    }
+}
+
+Exchange Runner::exchange(const Action& a, long long waitMs) {
+    Exchange x;
+    const long long until = line_.now() + waitMs;
+    try {
+        takeIn(line_.now());
+        setAsideLines();
+        dropFragment();
+        if (!discarded_.empty()) x.discarded = std::exchange(discarded_, {});
+        const std::string f = link::frame(a.code);
+        line_.send(f);
+        x.sent = f;
+        const long long at = line_.now();
+        if (watch_) traffic("TXD", link::render(f));
+        if (!a.query) ++acksOwed_;
+        std::optional<Answer> got = takeAnswer(a.query);
+        while (!got && line_.now() < until) {
+            takeIn(until);
+            got = takeAnswer(a.query);
+        }
+        if (!got && a.query) {
+            // What came without its CR is the whole of what there is.
+            if (head_ < buf_.size()) {
+                got = Answer{buf_.substr(head_), false};
+                head_ = buf_.size();
+                showRxd(got->bytes);
+            } else {
+                if (watch_) traffic("RXD", link::kTimeoutMark);
+                x.status = kNoReply;
+                x.error = "no reply to \"" + a.name + "\" (" + a.code + ") within " + std::to_string(waitMs) +
+                          " ms on " + line_.device();
+            }
+        }
+        if (!got) return x;
+        x.reply = got->bytes;
+        x.ms = line_.now() - at;
+        check(a, *got, x);
+        // Something else followed by a hang-up is the server's last word, not an answer.
+        if (x.status != kDone) takeIn(line_.now());
+    } catch (const platform::SerialError& e) {
+        lost(e.what(), x);
+    }
+    return x;
+}
+
+void Runner::report(const Action& a, const Exchange& x, const Options& o) {
+    if (!x.error.empty()) err_ << "qelo-ctl: " << x.error << '\n' << std::flush;
+    if (o.json) {
+        writeJson(out_, {utcNow(), line_.device(), &a, x.sent.empty() ? nullptr : &x.sent,
+                         x.reply ? &*x.reply : nullptr, x.words ? &*x.words : nullptr, x.ms,
+                         x.discarded ? &*x.discarded : nullptr, x.error});
+        return;
+    }
+    if (x.status != kDone || !x.reply) return;
+    if (o.raw)
+        out_ << link::render(*x.reply) << '\n';
+    else if (a.query)
+        out_ << x.words.value_or(link::render(*x.reply)) << '\n';
+    out_ << std::flush;
 }
 
 int Runner::run(const Options& o) {
-    const Action* current = nullptr;
-    std::string sent;
-    auto fault = [&](const std::string& why, const std::string* reply, std::optional<long long> ms) {
-        err_ << "qelo-ctl: " << why << '\n' << std::flush;
-        if (o.json) writeJson(out_, {line_.device(), current, sent.empty() ? nullptr : &sent, reply, nullptr, ms, why});
-    };
+    watch_ = o.watch;
     try {
-        for (const Action& a : o.actions) {
-            current = &a;
-            long long due = line_.now();
-            for (int k = 0; k < o.repeat; ++k) {
-                sent.clear();
-                if (k > 0) {
-                    // Missed ticks are dropped, not bunched, as the panel's timers do.
-                    due = std::max(due + o.intervalMs, line_.now());
-                }
-                drain(due, o);
-                sendOnce(a, o);
-                sent = link::frame(a.code);
-                const long long at = line_.now();
-                const bool last = k + 1 == o.repeat;
-                long long until = at + (a.query ? o.timeoutMs : std::min(kSettleMs, o.timeoutMs));
-                // Holding a button does not wait for acknowledgements.
-                if (!a.query && !last) until = std::min(until, due + o.intervalMs);
-                const auto reply = awaitReply(a.query, until, o);
-
-                if (a.query && !reply) {
-                    traffic("RXD", link::kTimeoutMark, o);
-                    fault("no reply to \"" + a.name + "\" (" + a.code + ") within " + std::to_string(o.timeoutMs) +
-                              " ms on " + line_.device(),
-                          nullptr, std::nullopt);
-                    return kNoReply;
-                }
-                if (reply && reply->overlong) {
-                    // The line no longer keeps to frames; nothing after this could be trusted.
-                    fault("the reply to \"" + a.name + "\" (" + a.code + ") on " + line_.device() + " ran past " +
-                              std::to_string(kLongestReply) + " bytes without a CR",
-                          &reply->bytes, reply->at - at);
-                    return kNoReply;
-                }
-                const std::string rendered = reply ? link::render(reply->bytes) : std::string();
-                std::optional<std::string> words;
-                if (a.query) {
-                    words = link::decode(link::frame(a.code), rendered);
-                    if (words && words->starts_with(' ')) words->erase(0, 1);
-                }
-                if (o.json) {
-                    writeJson(out_, {line_.device(), &a, &sent, reply ? &reply->bytes : nullptr,
-                                     words ? &*words : nullptr,
-                                     reply ? std::optional<long long>(reply->at - at) : std::nullopt, {}});
-                    continue;
-                }
-                if (!reply) continue;
-                if (o.raw)
-                    out_ << rendered << '\n';
-                else if (a.query)
-                    out_ << words.value_or(rendered) << '\n';
-                out_ << std::flush;
-            }
-        }
+        if (line_.quietMs() > 0) settle(line_.quietMs(), line_.now() + o.timeoutMs);
     } catch (const platform::SerialError& e) {
-        // What came before the line went is still what it said.
-        fault(e.what(), pending_.empty() ? nullptr : &pending_, std::nullopt);
+        Exchange x;
+        lost(e.what(), x);
+        if (!o.actions.empty()) report(o.actions.front(), x, o);
         return kPortFailed;
+    }
+    for (const Action& a : o.actions) {
+        long long due = line_.now();
+        for (int k = 0; k < o.repeat; ++k) {
+            if (k > 0) {
+                // Missed ticks are dropped, not bunched, as the panel's timers do.
+                due = std::max(due + o.intervalMs, line_.now());
+                try {
+                    idle(due);
+                } catch (const platform::SerialError& e) {
+                    Exchange x;
+                    lost(e.what(), x);
+                    report(a, x, o);
+                    return kPortFailed;
+                }
+            }
+            long long wait = a.query ? o.timeoutMs : std::min(kSettleMs, o.timeoutMs);
+            // Holding a button does not wait for acknowledgements.
+            if (!a.query && k + 1 < o.repeat) wait = std::max(0LL, std::min(wait, due + o.intervalMs - line_.now()));
+            const Exchange x = exchange(a, wait);
+            report(a, x, o);
+            if (x.status != kDone) return x.status;
+        }
     }
     return kDone;
 }
@@ -242,8 +356,11 @@ int runOn(const std::function<std::unique_ptr<Line>()>& open, const std::string&
         line = open();
     } catch (const platform::SerialError& e) {
         err << "qelo-ctl: " << e.what() << '\n' << std::flush;
-        if (o.json)
-            for (const Action& a : o.actions) writeJson(out, {device, &a, nullptr, nullptr, nullptr, {}, e.what()});
+        if (o.json) {
+            const std::string time = utcNow();
+            for (const Action& a : o.actions)
+                writeJson(out, {time, device, &a, nullptr, nullptr, nullptr, {}, nullptr, e.what()});
+        }
         return kPortFailed;
     }
     Runner runner(*line, out, err);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "ctl/cli.h"
 
@@ -28,16 +29,35 @@ public:
     virtual std::string stamp() = 0;
     // The device, for messages.
     virtual std::string device() const = 0;
+    // How long the line must have been quiet before the first frame: a
+    // server may greet whoever connects, and its greeting is no answer.
+    virtual long long quietMs() const { return 0; }
 };
+
+// The time of a JSON line: now, ISO 8601 in UTC, to the millisecond.
+std::string utcNow();
 
 // A control command's acknowledgement is awaited this long at most: it only
 // tells that the command arrived, and a script should not wait on it.
 inline constexpr int kSettleMs = 100;
 
 // An answer is a few bytes; this many without a CR is not one, and waiting
-// for its end would let a babbling line fill the memory.
+// for its end would let a babbling line fill the memory. The CR counts.
 inline constexpr std::size_t kLongestReply = 256;
 
+// What one frame got: the answer and whether it was one.
+struct Exchange {
+    int status = kDone;
+    std::string sent;                   // the frame; empty when it never went out
+    std::optional<std::string> reply;   // the answer up to its CR, or what came without one
+    std::optional<std::string> words;   // a query's answer in words
+    std::optional<long long> ms;        // from the send to the answer
+    std::optional<std::string> discarded;  // what was set aside before the frame went out
+    std::string error;                  // why it failed; empty when status is kDone
+};
+
+// One conversation at a time on one line: before a frame is written,
+// whatever waits is set aside, and the answer is what comes after it.
 class Runner {
 public:
     // Replies go to out, traffic lines and failures to err.
@@ -46,40 +66,56 @@ public:
     // Sends every action of o in order, each o.repeat times; the exit status.
     int run(const Options& o);
 
-private:
-    struct Reply {
-        std::string bytes;  // up to and including the first CR, or all that came
-        bool complete = false;
-        bool overlong = false;  // kLongestReply bytes came without a CR
-        long long at = 0;       // when it was complete, on the line's clock
-    };
+    // Shows the traffic on err while true.
+    void setWatch(bool watch) { watch_ = watch; }
+    // Takes in and sets aside what arrives until the line has been quiet for
+    // quietMs, or until `until` at the latest.
+    void settle(long long quietMs, long long until);
+    // Takes in and sets aside what arrives until `until`.
+    void idle(long long until) { settle(0, until); }
+    // Writes a's frame and awaits its answer for waitMs. A control command
+    // needs none; what does come must be ACK.
+    Exchange exchange(const Action& a, long long waitMs);
 
-    void sendOnce(const Action& a, const Options& o);
-    // Takes in what has arrived by `until`, showing and counting it.
-    void drain(long long until, const Options& o);
-    // The reply to the frame just sent, gathered until its CR or `until`.
-    std::optional<Reply> awaitReply(bool query, long long until, const Options& o);
-    std::optional<std::string> takeLine();
-    void showRxd(const std::string& bytes, const Options& o);
-    void traffic(const char* direction, const std::string& rendered, const Options& o);
-    // Too much without a CR: it goes, shown, so the next answer starts clean.
-    std::optional<std::string> takeOverlong(const Options& o);
+private:
+    struct Answer {
+        std::string bytes;
+        bool complete = false;  // ends in CR
+    };
+    void takeIn(long long until);
+    void setAsideLines();
+    void setAside(std::string_view bytes);
+    void dropFragment();
+    std::optional<Answer> takeAnswer(bool query);
+    void check(const Action& a, const Answer& got, Exchange& x);
+    void showRxd(std::string_view bytes);
+    void traffic(const char* direction, const std::string& rendered);
+    void lost(const std::string& why, Exchange& x);
+    void report(const Action& a, const Exchange& x, const Options& o);
 
     Line& line_;
     std::ostream& out_;
     std::ostream& err_;
-    std::string pending_;  // received and not yet accounted for
-    long acksOwed_ = 0;    // control commands whose acknowledgement is still to come
+    bool watch_ = false;
+    std::string buf_;       // received; what lies before head_ is accounted for
+    std::size_t head_ = 0;
+    std::string discarded_;  // set aside since the last frame, its first kLongestReply bytes
+    long acksOwed_ = 0;      // control commands whose acknowledgement is still to come
 };
+
+// Bytes as a C string literal would spell them, for messages.
+std::string quoteBytes(std::string_view bytes);
 
 // One --json line: the device, the action, what was sent and what came back.
 struct JsonRecord {
+    std::string time;
     std::string device;
     const Action* action = nullptr;
     const std::string* sent = nullptr;
     const std::string* reply = nullptr;
     const std::string* words = nullptr;
     std::optional<long long> ms;
+    const std::string* discarded = nullptr;
     std::string error;  // empty: ok
 };
 void writeJson(std::ostream& out, const JsonRecord& r);

@@ -184,4 +184,46 @@ std::optional<std::string> decode(std::string_view sendData, std::string_view re
     return std::nullopt;
 }
 
+namespace {
+
+// A table's answers as they travel: the rendered key " 8 0" is "80".
+std::string answerOf(std::string_view key) {
+    std::string out;
+    for (std::size_t i = 1; i < key.size(); i += 2) out += key[i];
+    return out;
+}
+
+// "C" and two hex digits; queries are "CR" and a digit.
+bool isControl(std::string_view code) { return code.size() == 3 && code[0] == 'C' && code[1] != 'R'; }
+
+}  // namespace
+
+bool answerFits(std::string_view code, std::string_view answer) {
+    if (answer.empty() || answer.back() != kCR || answer.find(kCR) != answer.size() - 1) return false;
+    const std::string_view body = answer.substr(0, answer.size() - 1);
+    if (isControl(code)) return answer == kAck;
+    const Query* q = findQuery(code);
+    if (!q) return true;
+    if (q->table.empty()) return !body.empty() && body.find_first_not_of("0123456789") == std::string_view::npos;
+    for (const auto& row : q->table)
+        if (body == answerOf(row.key)) return true;
+    return false;
+}
+
+std::string expectedAnswer(std::string_view code) {
+    if (isControl(code)) return "ACK CR";
+    const Query* q = findQuery(code);
+    if (!q) return "an answer ending in CR";
+    if (q->table.empty()) return "digits, then CR";
+    std::string out = "one of";
+    std::string seen;
+    for (const auto& row : q->table) {
+        const std::string a = answerOf(row.key);
+        if (seen.find(" " + a + " ") != std::string::npos) continue;
+        seen += " " + a + " ";
+        out += " " + a;
+    }
+    return out + ", then CR";
+}
+
 }  // namespace qelo::link

@@ -13,6 +13,8 @@
 namespace qelo::link {
 
 inline constexpr char kCR = '\r';
+// What a projector answers to a control command.
+inline constexpr std::string_view kAck = "\x06\r";
 
 // A command frame: the three-character code followed by CR.
 std::string frame(std::string_view code);
@@ -79,5 +81,13 @@ inline constexpr const char* kTimeoutMark = " X X X X";
 // The status text for a rendered reply to the query whose frame is
 // sendData, or nothing when sendData is no query or no row matches.
 std::optional<std::string> decode(std::string_view sendData, std::string_view renderedReply);
+
+// Whether a whole answer (up to and including its first CR) has the form
+// the frame of `code` asks for: STATUS and SETTING two characters of their
+// table, MODE one, L-TIME digits, a control command ACK. Of codes the
+// catalogue does not know nothing is expected beyond the CR.
+bool answerFits(std::string_view code, std::string_view answer);
+// That form in words, for a message: "ACK CR", "one of 1 2 3, then CR", ...
+std::string expectedAnswer(std::string_view code);
 
 }  // namespace qelo::link

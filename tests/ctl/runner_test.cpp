@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <algorithm>
 
 #include <map>
@@ -24,7 +25,9 @@ public:
     };
     std::map<std::string, std::vector<Answer>> answers;  // by frame, in pieces
     std::vector<std::pair<long long, std::string>> sent;
-    int failSendAt = -1;  // the send (from 0) that throws
+    int failSendAt = -1;        // the send (from 0) that throws
+    long long closedAt = -1;    // the peer hangs up then, once all before it is read
+    long long quiet = 0;
 
     void arrive(long long at, std::string bytes) { due_.push_back({at, std::move(bytes)}); }
 
@@ -40,6 +43,8 @@ public:
         for (const auto& [at, b] : due_) next = std::min(next, at);
         now_ = std::max(now_, next);
         std::string got;
+        if (closedAt >= 0 && now_ >= closedAt && std::none_of(due_.begin(), due_.end(), [&](auto& d) { return d.first <= now_; }))
+            throw qelo::platform::SerialError("tcp://127.0.0.1:7: the server closed the connection");
         for (auto it = due_.begin(); it != due_.end();) {
             if (it->first <= now_) {
                 got += it->second;
@@ -53,6 +58,7 @@ public:
     long long now() override { return now_; }
     std::string stamp() override { return std::to_string(now_); }
     std::string device() const override { return "/dev/pts/9"; }
+    long long quietMs() const override { return quiet; }
 
     std::vector<long long> sendTimes() const {
         std::vector<long long> t;
@@ -91,19 +97,16 @@ TEST(Runner, QueryRepliesBecomeWordsOrTheirRenderedForm) {
     } cases[] = {
         {{"status"}, "CR0\r", {{10, "00\r"}}, "Power ON\n"},
         {{"status"}, "CR0\r", {{10, "88\r"}}, "Temperature abnormality\n"},
-        {{"mode"}, "CR1\r", {{10, "12\r"}}, "Computer\n"},
+        {{"mode"}, "CR1\r", {{10, "1\r"}}, "Computer\n"},
         {{"setting"}, "CR4\r", {{10, "00\r"}}, "Top/Bottom , Left/Right reversal\n"},
         {{"l-time"}, "CR3\r", {{10, "12345\r"}}, "1 2 3 4 Hour\n"},
         {{"l-time"}, "CR3\r", {{10, "12\r"}}, "1 2 CR  Hour\n"},
-        // No row matches: the reply as the RXD line shows it.
-        {{"status"}, "CR0\r", {{10, "01\r"}}, " 0 1 CR \n"},
+        // No table: the reply as the RXD line shows it.
         {{"cr2"}, "CR2\r", {{10, "7\r"}}, " 7 CR \n"},
         {{"--raw", "status"}, "CR0\r", {{10, "00\r"}}, " 0 0 CR \n"},
         // A reply in pieces is read whole; only up to its CR.
         {{"status"}, "CR0\r", {{5, "8"}, {40, "0\r"}}, "Stand by\n"},
         {{"status"}, "CR0\r", {{5, "80\r04\r"}}, "Stand by\n"},
-        // A reply without its CR is taken as it stands at the time-out.
-        {{"status"}, "CR0\r", {{5, "2"}}, " 2 \n"},
     };
     for (const auto& c : cases) {
         ScriptedLine line;
@@ -141,13 +144,45 @@ TEST(Runner, LateAcknowledgementIsNotTakenForTheQueryAnswer) {
     EXPECT_EQ(r.out, "Cooling down\n");
 }
 
-TEST(Runner, StaleTextBeforeAQueryIsNotPartOfItsReply) {
-    ScriptedLine line;
-    line.arrive(0, "80\r4");  // unasked talk, the last piece cut short
-    line.answers["CR0\r"] = {{10, "00\r"}};
-    const Outcome r = runCtl(line, {"--watch", "status"});
-    EXPECT_EQ(r.out, "Power ON\n");
-    EXPECT_EQ(r.err, "0 RXD 8 0 CR \n0 RXD 4 \n0 TXD C R 0 CR \n10 RXD 0 0 CR \n");
+// What waits on the line before a frame is written is set aside, never taken
+// for its answer; a server that talks and hangs up is quoted.
+TEST(Runner, TextBeforeTheFrameIsSetAside) {
+    const std::string banner = "\r\nser2net port 7 device /dev/pts/3 [19200N81] (Debian GNU/Linux)\r\n\r\n";
+    const struct {
+        long long quiet;
+        std::vector<std::pair<long long, std::string>> before;
+        long long closedAt;
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // must appear
+        std::string err;  // must appear
+        long long firstSend;  // -1: nothing sent
+    } cases[] = {
+        {0, {{0, "80\r4"}}, -1, {"--watch", "status"}, kDone, "Power ON\n",
+         "0 RXD 8 0 CR \n0 RXD 4 \n0 TXD C R 0 CR \n10 RXD 0 0 CR \n", 0},
+        // A greeting in two pieces: the first frame waits for the line to be quiet.
+        {100, {{2, banner.substr(0, 9)}, {30, banner.substr(9)}}, -1, {"--json", "status"}, kDone,
+         R"("discarded":"\r\nser2net port 7 device /dev/pts/3 [19200N81] (Debian GNU/Linux)\r\n\r\n","ok":true)", "", 130},
+        {100, {{3, "Device open failure: Value or file not found\r\n"}}, 4, {"l-time"}, kPortFailed, "",
+         "qelo-ctl: tcp://127.0.0.1:7: the server closed the connection after saying \"Device open failure: Value or "
+         "file not found\\r\\n\"\n",
+         -1},
+        // Its words come as the answer and the hang-up right after them.
+        {0, {}, 5, {"l-time"}, kPortFailed, "", "after saying \"Device open failure\\r\\n\"\n", 0},
+    };
+    for (const auto& c : cases) {
+        ScriptedLine line;
+        line.quiet = c.quiet;
+        line.closedAt = c.closedAt;
+        for (const auto& [at, bytes] : c.before) line.arrive(at, bytes);
+        line.answers["CR0\r"] = {{10, "00\r"}};
+        line.answers["CR3\r"] = {{5, "Device open failure\r\n"}};
+        const Outcome r = runCtl(line, c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        EXPECT_EQ(line.sent.empty() ? -1 : line.sent[0].first, c.firstSend);
+    }
 }
 
 TEST(Runner, MissingReplyStopsTheRunWithStatusTwo) {
@@ -194,6 +229,7 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
     std::string everyByte;
     for (int b = 0; b < 256; ++b)
         if (b != '\r') everyByte += static_cast<char>(b);
+    const std::string kStates = "one of 00 80 40 20 10 88 08 24 04 28 02, then CR";
     const struct {
         std::vector<std::string> args;
         std::string answer;  // to CR0 and C00; empty: none
@@ -205,9 +241,19 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
         {{"status"}, "00\r", kDone, "00\r", "Power ON", ""},
         {{"power on"}, "\x06\r", kDone, "\x06\r", "-", ""},
         {{"power on"}, "", kDone, "-", "-", ""},
-        {{"status"}, everyByte + "\r", kDone, everyByte + "\r", "-", ""},
+        {{"status"}, everyByte + "\r", kUnexpected, everyByte + "\r", "-",
+         "unexpected answer to \"status\" (CR0) on /dev/pts/9: " + quoteBytes(everyByte + "\r") + ", expected " + kStates},
+        {{"status"}, "01\r", kUnexpected, "01\r", "-",
+         "unexpected answer to \"status\" (CR0) on /dev/pts/9: \"01\\r\", expected " + kStates},
+        {{"power on"}, "80\r", kUnexpected, "80\r", "-",
+         "unexpected answer to \"power on\" (C00) on /dev/pts/9: \"80\\r\", expected ACK CR"},
+        {{"status"}, "8", kNoReply, "8", "-",
+         "the reply to \"status\" (CR0) on /dev/pts/9 had no CR by the time-out: \"8\""},
         {{"status"}, "", kNoReply, "-", "-", "no reply to \"status\" (CR0) within 500 ms on /dev/pts/9"},
         {{"status"}, std::string(70'000, 'x'), kNoReply, std::string(kLongestReply, 'x'), "-",
+         "the reply to \"status\" (CR0) on /dev/pts/9 ran past 256 bytes without a CR"},
+        // The cap counts bytes before the CR, not the pieces they came in.
+        {{"status"}, std::string(60'000, '7') + "\r", kNoReply, std::string(kLongestReply, '7'), "-",
          "the reply to \"status\" (CR0) on /dev/pts/9 ran past 256 bytes without a CR"},
     };
     for (const auto& c : cases) {
@@ -221,6 +267,8 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
         const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error).object();
         ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out;
         EXPECT_EQ(QString::fromStdString(r.out).count('\n'), 1);
+        EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)").match(o["time"].toString()).hasMatch());
+        EXPECT_TRUE(o["discarded"].isNull());
         EXPECT_EQ(o["device"].toString(), "/dev/pts/9");
         EXPECT_EQ(o["code"].toString(), line.sent.at(0).second.substr(0, 3).c_str());
         EXPECT_EQ(o["sent"].toString(), QString::fromStdString(line.sent.at(0).second));
@@ -235,8 +283,8 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
 
     // Text from the user is UTF-8; what is not becomes U+FFFD.
     std::ostringstream out;
-    writeJson(out, {"/dev/\xe2\x86\x91\xf0\x9f\x93\xbd\xff\xc0\xaf\xed\xa0\x80\"\\\t", nullptr, nullptr, nullptr,
-                    nullptr, {}, "x"});
+    writeJson(out, {"", "/dev/\xe2\x86\x91\xf0\x9f\x93\xbd\xff\xc0\xaf\xed\xa0\x80\"\\\t", nullptr, nullptr,
+                    nullptr, nullptr, {}, nullptr, "x"});
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
     EXPECT_EQ(o["device"].toString(), QString::fromUtf8("/dev/\u2191\U0001F4FD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\"\\\t"));
     EXPECT_FALSE(o["ok"].toBool());

@@ -81,3 +81,19 @@ TEST(Decode, NeedsTheWholeFrameOfTheQuery) {
     EXPECT_EQ(decode("CR0", render("00\r")), std::nullopt);
     EXPECT_EQ(decode("CR0\r\r", render("00\r")), std::nullopt);
 }
+
+TEST(AnswerFits, OnlyTheFormTheFrameAsksFor) {
+    const struct {
+        const char* code;
+        std::string answer;
+        bool fits;
+    } cases[] = {
+        {"CR0", "80\r", true},     {"CR0", "01\r", false},  {"CR0", "800\r", false}, {"CR0", "8\r", false},
+        {"CR0", "80", false},      {"CR1", "3\r", true},    {"CR1", "12\r", false},  {"CR4", "11\r", true},
+        {"CR4", "80\r", false},    {"CR3", "0123\r", true}, {"CR3", "\r", false},    {"CR3", "12 3\r", false},
+        {"CR3", "12\r3\r", false}, {"C00", "\x06\r", true}, {"C7F", "00\r", false},  {"CR2", "anything\r", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(answerFits(c.code, c.answer), c.fits) << c.code << " " << c.answer;
+    EXPECT_EQ(expectedAnswer("CR1"), "one of 1 2 3, then CR");
+    EXPECT_EQ(expectedAnswer("CR0"), "one of 00 80 40 20 10 88 08 24 04 28 02, then CR");
+}
