@@ -165,11 +165,20 @@ std::string listingText() {
     return text;
 }
 
-bool isTcp(std::string_view device) { return device.starts_with("tcp://"); }
+namespace {
+
+constexpr std::string_view kRawScheme = "tcp://";
+constexpr std::string_view kTelnetScheme = "rfc2217://";
+
+}  // namespace
+
+bool isTcp(std::string_view device) { return device.starts_with(kRawScheme) || device.starts_with(kTelnetScheme); }
 
 std::optional<TcpAddress> tcpAddress(std::string_view device, std::string& error) {
-    std::string_view rest = device.substr(std::string_view("tcp://").size());
     TcpAddress a;
+    a.telnet = device.starts_with(kTelnetScheme);
+    const std::string scheme(a.telnet ? kTelnetScheme : kRawScheme);
+    std::string_view rest = device.substr(scheme.size());
     std::string_view port;
     if (rest.starts_with('[')) {
         const auto close = rest.find(']');
@@ -186,16 +195,16 @@ std::optional<TcpAddress> tcpAddress(std::string_view device, std::string& error
         a.host = rest.substr(0, colon);
         port = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
         if (colon != std::string_view::npos && a.host.find(':') != std::string::npos) {
-            error = "write an IPv6 address in brackets: tcp://[" + a.host + "]:" + std::string(port);
+            error = "write an IPv6 address in brackets: " + scheme + "[" + a.host + "]:" + std::string(port);
             return std::nullopt;
         }
     }
     if (a.host.empty()) {
-        error = std::string(device) + " has no host (tcp://HOST:PORT)";
+        error = std::string(device) + " has no host (" + scheme + "HOST:PORT)";
         return std::nullopt;
     }
     if (port.empty()) {
-        error = std::string(device) + " has no port (tcp://HOST:PORT)";
+        error = std::string(device) + " has no port (" + scheme + "HOST:PORT)";
         return std::nullopt;
     }
     if (!parseNumber(port, a.port, 1, 65535)) {
@@ -209,9 +218,9 @@ namespace {
 
 constexpr cmdline::Row kRows[] = {
     {"device", "PATH",
-     "the serial device to use; tcp://HOST:PORT reaches a serial device server (raw TCP); give it several times "
-     "for several projectors",
-     "--device needs the path of a serial device or tcp://HOST:PORT"},
+     "the serial device to use; tcp://HOST:PORT reaches a serial device server in raw TCP, rfc2217://HOST:PORT "
+     "one that speaks telnet with the COM port option; give it several times for several projectors",
+     "--device needs the path of a serial device, tcp://HOST:PORT or rfc2217://HOST:PORT"},
     {"port", "N", "port N as the panel numbers it (default 1); may be repeated",
      "--port needs a port number from 1 to 99"},
     {"baud", "B", "line speed, 19200 (default) or 9600", "--baud must be 19200 or 9600"},
@@ -234,7 +243,7 @@ std::string deviceKey(const std::string& device) {
     if (auto a = isTcp(device) ? tcpAddress(device, error) : std::nullopt) {
         std::string host;
         for (char c : a->host) host.push_back(lower(c));
-        return "tcp://" + host + ":" + std::to_string(a->port);
+        return (a->telnet ? "rfc2217://" : "tcp://") + host + ":" + std::to_string(a->port);
     }
     return std::filesystem::path(device).lexically_normal().string();
 }

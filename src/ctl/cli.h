@@ -53,15 +53,17 @@ std::string listingText();
 // within [least, most].
 bool parseNumber(std::string_view text, int& value, int least, int most);
 
-// A serial device server's address, from "tcp://HOST:PORT".
+// A serial device server's address, from "tcp://HOST:PORT" (raw) or
+// "rfc2217://HOST:PORT" (telnet with the COM port option).
 struct TcpAddress {
     std::string host;  // without the brackets of an IPv6 literal
     int port = 0;
+    bool telnet = false;
 };
 
 // Whether a --device value is a TCP address at all.
 bool isTcp(std::string_view device);
-// The host and port of a "tcp://" address; error says what is wrong with it.
+// The host and port of a TCP address; error says what is wrong with it.
 std::optional<TcpAddress> tcpAddress(std::string_view device, std::string& error);
 
 struct Options {

@@ -12,6 +12,7 @@
 #include "ctl/cli.h"
 #include "ctl/qt_line.h"
 #include "ctl/runner.h"
+#include "ctl/telnet.h"
 #include "qt/port_map.h"
 
 namespace {
@@ -68,7 +69,10 @@ struct Target {
 std::unique_ptr<Line> openLine(const Target& t, const Options& o) {
     if (isTcp(t.device)) {
         std::string error;
-        return std::make_unique<TcpLine>(t.device, *tcpAddress(t.device, error));
+        const TcpAddress to = *tcpAddress(t.device, error);
+        auto tcp = std::make_unique<TcpLine>(t.device, to);
+        if (!to.telnet) return tcp;
+        return std::make_unique<telnet::TelnetLine>(std::move(tcp), o.baud);
     }
     return std::make_unique<QtLine>(t.device, t.port, o.baud);
 }

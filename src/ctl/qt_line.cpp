@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include "ctl/telnet.h"
 #include "seam/platform.h"
 
 namespace qelo::ctl {
@@ -87,8 +88,15 @@ TcpLine::TcpLine(std::string address, const TcpAddress& to) : address_(std::move
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // A flood is taken in a bounded piece at a time, not all at once.
     socket_.setReadBufferSize(64 * 1024);
-    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] {
+    QObject::connect(&socket_, &QTcpSocket::readyRead, [this, raw = !to.telnet]() mutable {
         const QByteArray got = socket_.readAll();
+        // Negotiation on a raw connection would be taken for answers.
+        if (std::exchange(raw, false) && telnet::negotiates(got.toStdString())) {
+            lost_ = address_ + ": this server speaks telnet: use rfc2217://" + address_.substr(address_.find("://") + 3);
+            socket_.abort();
+            wake();
+            return;
+        }
         arrived(got.toStdString());
     });
     QObject::connect(&socket_, &QTcpSocket::disconnected, [this] {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ctl/runner.h"
+#include "ctl/telnet.h"
 #include "seam/platform.h"
 
 using namespace qelo::ctl;
@@ -288,4 +289,47 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
     EXPECT_EQ(o["device"].toString(), QString::fromUtf8("/dev/\u2191\U0001F4FD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\"\\\t"));
     EXPECT_FALSE(o["ok"].toBool());
+}
+
+// The telnet layer over the scripted line: the opening, the settings once the
+// server takes the COM port option, answers only to what changes, and 255
+// doubled on the wire but single in the data.
+TEST(Telnet, NegotiatesSetsTheLineAndKeepsTheDataWhole) {
+    using namespace qelo::ctl::telnet;
+    auto owned = std::make_unique<ScriptedLine>();
+    ScriptedLine& server = *owned;
+    server.quiet = 100;
+    auto iac = [](std::initializer_list<int> bytes) {
+        std::string s;
+        for (int b : bytes) s += static_cast<char>(b);
+        return s;
+    };
+    // DO BINARY, WILL BINARY, DO COM-PORT, WILL SGA, WILL ECHO, a banner,
+    // then the speed confirmed split across two pieces.
+    server.arrive(1, iac({255, 253, 0, 255, 251, 0, 255, 253, 44, 255, 251, 3, 255, 251, 1}) + "hi\r\n");
+    server.arrive(2, iac({255, 250, 44, 101, 0, 0}));
+    server.arrive(3, iac({0x25, 0x80, 255, 240}));
+    server.answers["CR2\r"] = {{10, "a" + iac({255, 255}) + "b\r"}};
+    TelnetLine line(std::move(owned), 9600);
+    const ParseResult p = parseCommandLine({"--json", "cr2"});
+    std::ostringstream out, err;
+    Runner runner(line, out, err);
+    EXPECT_EQ(runner.run(*p.options), kDone) << err.str();
+
+    auto sub = [&](int cmd, std::string value) { return iac({255, 250, 44, cmd}) + value + iac({255, 240}); };
+    const std::string settings = sub(1, iac({0, 0, 0x25, 0x80})) + sub(2, iac({8})) + sub(3, iac({1})) +
+                                 sub(4, iac({1})) + sub(5, iac({1}));
+    ASSERT_EQ(server.sent.size(), 3u);
+    EXPECT_EQ(server.sent[0].second, iac({255, 251, 0, 255, 253, 0, 255, 251, 44}));
+    EXPECT_EQ(server.sent[1].second, settings + iac({255, 253, 3, 255, 254, 1}));
+    EXPECT_EQ(server.sent[2].second, "CR2\r");  // binary by now: no NUL after the CR
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    EXPECT_EQ(o["reply"].toString().toLatin1().toStdString(), "a\xff" "b\r");
+    EXPECT_EQ(o["discarded"].toString().toStdString(), "hi\r\n");
+    EXPECT_EQ(line.confirmedBaud(), 9600);
+
+    Session fresh;
+    EXPECT_EQ(fresh.escape("C\xff\r"), "C\xff\xff\r" + iac({0}));
+    EXPECT_TRUE(negotiates(iac({255, 251, 3})));
+    EXPECT_FALSE(negotiates("\r\nser2net port"));
 }
