@@ -391,6 +391,8 @@ Exit status:
   3  the port could not be opened or written, or the server could not be
      reached or closed the connection (what it said last is quoted)
   4  an answer not of the form its query or command asks for
+  5  standard output could not be written (full, closed, or a pipe nobody
+     reads any more); the run stops there
 )";
 }
 

@@ -20,6 +20,7 @@ enum ExitStatus {
     kNoReply = 2,  // no whole answer within the time-out
     kPortFailed = 3,
     kUnexpected = 4,  // an answer not of the form its frame asks for
+    kOutputLost = 5,  // standard output could not be written
 };
 
 struct Action {

@@ -2,6 +2,10 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <fcntl.h>
+
+#include <cerrno>
+#include <csignal>
 #include <algorithm>
 #include <iostream>
 #include <memory>
@@ -32,26 +36,26 @@ protected:
     int_type overflow(int_type c) override {
         if (c == traits_type::eof()) return traits_type::not_eof(c);
         line_.push_back(static_cast<char>(c));
-        if (c == '\n') flushLine();
+        if (c == '\n' && !flushLine()) return traits_type::eof();
         return c;
     }
     std::streamsize xsputn(const char* s, std::streamsize n) override {
-        for (std::streamsize i = 0; i < n; ++i) overflow(traits_type::to_int_type(s[i]));
+        for (std::streamsize i = 0; i < n; ++i)
+            if (overflow(traits_type::to_int_type(s[i])) == traits_type::eof()) return i;
         return n;
     }
-    int sync() override {
-        if (!line_.empty()) flushLine();
-        return 0;
-    }
+    int sync() override { return line_.empty() || flushLine() ? 0 : -1; }
 
 private:
-    void flushLine() {
+    // False when the stream below failed, so the failure reaches the writer.
+    bool flushLine() {
         if (line_.back() != '\n') line_.push_back('\n');
         const auto at = line_.find(device_);
         const bool named = at != std::string::npos && (line_[at + device_.size()] == ':' || line_[at + device_.size()] == '\n');
         std::lock_guard guard(lock_);
         to_ << (label_ && !named ? device_ + ": " : std::string()) << line_ << std::flush;
         line_.clear();
+        return !to_.fail();
     }
 
     std::string device_;
@@ -81,9 +85,25 @@ std::string nameOf(const Target& t) {
     return t.device.empty() ? qelo::platform::qt::defaultDeviceFor(t.port) : t.device;
 }
 
+// A closed standard stream would hand its number to the next file opened,
+// the port itself perhaps, and output would go to the projector. A read-only
+// /dev/null in its place makes every write to it fail instead.
+void holdClosedStreams() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDONLY) != fd) return;
+}
+
+int printed(const std::string& text) {
+    std::cout << text << std::flush;
+    return outputWritten(std::cout, std::cerr) ? kDone : kOutputLost;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    holdClosedStreams();
+    // A reader that went away is a write error here, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     const char* program = "qelo-ctl";
     const ParseResult parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {
@@ -91,18 +111,9 @@ int main(int argc, char** argv) {
         return kBadUsage;
     }
     const Options& o = *parsed.options;
-    if (o.help) {
-        std::cout << helpText(program);
-        return kDone;
-    }
-    if (o.version) {
-        std::cout << versionText(program);
-        return kDone;
-    }
-    if (o.list) {
-        std::cout << listingText();
-        return kDone;
-    }
+    if (o.help) return printed(helpText(program));
+    if (o.version) return printed(versionText(program));
+    if (o.list) return printed(listingText());
 
     QCoreApplication app(argc, argv);
     std::vector<Target> targets;

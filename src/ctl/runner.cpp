@@ -1,6 +1,7 @@
 #include "ctl/runner.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -297,20 +298,28 @@ Exchange Runner::exchange(const Action& a, long long waitMs) {
     return x;
 }
 
-void Runner::report(const Action& a, const Exchange& x, const Options& o) {
+bool outputWritten(std::ostream& out, std::ostream& err) {
+    if (out) return true;
+    const int why = errno;
+    err << "qelo-ctl: standard output could not be written" << (why ? std::string(": ") + std::strerror(why) : "")
+        << '\n' << std::flush;
+    return false;
+}
+
+bool Runner::report(const Action& a, const Exchange& x, const Options& o) {
     if (!x.error.empty()) err_ << "qelo-ctl: " << x.error << '\n' << std::flush;
     if (o.json) {
         writeJson(out_, {utcNow(), line_.device(), &a, x.sent.empty() ? nullptr : &x.sent,
                          x.reply ? &*x.reply : nullptr, x.words ? &*x.words : nullptr, x.ms,
                          x.discarded ? &*x.discarded : nullptr, x.error});
-        return;
+    } else if (x.status == kDone && x.reply) {
+        if (o.raw)
+            out_ << link::render(*x.reply) << '\n';
+        else if (a.query)
+            out_ << x.words.value_or(link::render(*x.reply)) << '\n';
+        out_ << std::flush;
     }
-    if (x.status != kDone || !x.reply) return;
-    if (o.raw)
-        out_ << link::render(*x.reply) << '\n';
-    else if (a.query)
-        out_ << x.words.value_or(link::render(*x.reply)) << '\n';
-    out_ << std::flush;
+    return outputWritten(out_, err_);
 }
 
 int Runner::run(const Options& o) {
@@ -320,7 +329,7 @@ int Runner::run(const Options& o) {
     } catch (const platform::SerialError& e) {
         Exchange x;
         lost(e.what(), x);
-        if (!o.actions.empty()) report(o.actions.front(), x, o);
+        if (!o.actions.empty() && !report(o.actions.front(), x, o)) return kOutputLost;
         return kPortFailed;
     }
     for (const Action& a : o.actions) {
@@ -334,15 +343,14 @@ int Runner::run(const Options& o) {
                 } catch (const platform::SerialError& e) {
                     Exchange x;
                     lost(e.what(), x);
-                    report(a, x, o);
-                    return kPortFailed;
+                    return report(a, x, o) ? kPortFailed : kOutputLost;
                 }
             }
             long long wait = a.query ? o.timeoutMs : std::min(kSettleMs, o.timeoutMs);
             // Holding a button does not wait for acknowledgements.
             if (!a.query && k + 1 < o.repeat) wait = std::max(0LL, std::min(wait, due + o.intervalMs - line_.now()));
             const Exchange x = exchange(a, wait);
-            report(a, x, o);
+            if (!report(a, x, o)) return kOutputLost;
             if (x.status != kDone) return x.status;
         }
     }
@@ -361,7 +369,7 @@ int runOn(const std::function<std::unique_ptr<Line>()>& open, const std::string&
             for (const Action& a : o.actions)
                 writeJson(out, {time, device, &a, nullptr, nullptr, nullptr, {}, nullptr, e.what()});
         }
-        return kPortFailed;
+        return outputWritten(out, err) ? kPortFailed : kOutputLost;
     }
     Runner runner(*line, out, err);
     return runner.run(o);

@@ -91,7 +91,8 @@ private:
     void showRxd(std::string_view bytes);
     void traffic(const char* direction, const std::string& rendered);
     void lost(const std::string& why, Exchange& x);
-    void report(const Action& a, const Exchange& x, const Options& o);
+    // Prints x as o asks; false when the output could not be written.
+    bool report(const Action& a, const Exchange& x, const Options& o);
 
     Line& line_;
     std::ostream& out_;
@@ -102,6 +103,10 @@ private:
     std::string discarded_;  // set aside since the last frame, its first kLongestReply bytes
     long acksOwed_ = 0;      // control commands whose acknowledgement is still to come
 };
+
+// Whether out took what was written to it; if not, says so on err. A
+// record nobody can read must not pass for a run that went well.
+bool outputWritten(std::ostream& out, std::ostream& err);
 
 // Bytes as a C string literal would spell them, for messages.
 std::string quoteBytes(std::string_view bytes);

@@ -81,6 +81,20 @@ TEST(Program, ExitStatusesTellWhatHappened) {
     }
 }
 
+// Records nobody can read are a failure, whatever kind of stream lost them.
+TEST(Program, LostOutputIsStatusFive) {
+    Simulator sim({"--state", "00"});
+    const QString ctl = QStringLiteral("'%1' --json --device '%2' status").arg(QELO_CTL_PATH, sim.device());
+    for (const QString& script : {ctl + " >/dev/full", ctl + " >&-", QStringLiteral("'%1' --list >/dev/full").arg(QELO_CTL_PATH)}) {
+        QProcess p;
+        p.start("/bin/sh", {"-c", script});
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 5) << script.toStdString();
+        EXPECT_TRUE(p.readAllStandardError().startsWith("qelo-ctl: standard output could not be written: "))
+            << script.toStdString();
+    }
+}
+
 TEST(Program, PortNumbersMeanThePanelsDevices) {
     const Result r = runCtl({"--port", "42", "status"});
     EXPECT_EQ(r.status, 3);
