@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QScopeGuard>
 #include <QtGlobal>
+#include <climits>
 #include <exception>
 #include <vector>
 
@@ -158,7 +159,14 @@ void QtSerialPort::openDevice(const std::string& dev) {
     port_.setStopBits(line_.stopBits);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
-        const std::string why = port_.errorString().toStdString();
+        std::string why = port_.errorString().toStdString();
+        // The lock file is named "LCK.." and the whole path; past NAME_MAX
+        // Qt can only say that locking failed, which reads as a permission fault.
+        constexpr std::size_t kLockPrefix = 5;
+        if (port_.error() == QSerialPort::PermissionError && kLockPrefix + dev.size() > NAME_MAX)
+            why = "the path is too long to lock the device (its lock file's name would be " +
+                  std::to_string(kLockPrefix + dev.size()) + " characters, the system allows " +
+                  std::to_string(NAME_MAX) + "): use a shorter path or a symbolic link";
         throw SerialError(prefixed(dev, why));
     }
     openDevice_ = dev;

@@ -74,6 +74,8 @@ TEST(Program, ExitStatusesTellWhatHappened) {
          {"qelo-ctl: no reply to \"status\" (CR0) within 200 ms on tcp://127.0.0.1:"}},
         {{}, {"--device", "tcp://127.0.0.1:1", "status"}, 3, "", {"qelo-ctl: tcp://127.0.0.1:1: Connection refused\n"}},
         {{}, {"--device", "tcp://127.0.0.1", "status"}, 1, "", {"qelo-ctl: tcp://127.0.0.1 has no port"}},
+        // The lock file's name, not a permission, stops a path this long.
+        {{}, {"--device", "/tmp/" + QString(246, 'z'), "status"}, 3, "", {"the path is too long to lock the device"}},
     };
     for (const auto& c : cases) {
         QStringList args = c.args;
