@@ -1,0 +1,236 @@
+#include "bridge/hub.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "ctl/runner.h"
+
+namespace qelo::bridge {
+
+namespace {
+
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + '"';
+}
+
+std::string trimmed(std::string_view s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string_view::npos) return {};
+    return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
+}
+
+const Answer* answerTo(const std::vector<Answer>& answers, std::string_view code) {
+    for (const auto& a : answers)
+        if (a.code == code) return &a;
+    return nullptr;
+}
+
+ctl::Action actionNamed(const char* name) {
+    return {*ctl::codeForName(name), name, true};
+}
+
+}  // namespace
+
+std::optional<std::string> stateOf(const std::vector<Answer>& answers) {
+    const Answer* status = answerTo(answers, "CR0");
+    const Answer* hours = answerTo(answers, "CR3");
+    const Answer* mode = answerTo(answers, "CR1");
+    const Answer* setting = answerTo(answers, "CR4");
+    for (const Answer* a : {status, hours, mode, setting})
+        if (!a || !a->ok || !a->reply || !a->words || !a->reply->ends_with('\r')) return std::nullopt;
+    // The hour count is digits and its CR; anything else is no count.
+    const std::string digits = hours->reply->substr(0, hours->reply->size() - 1);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const std::string code = status->reply->substr(0, status->reply->size() - 1);
+    return "{\"power\":" + quoted(trimmed(*status->words)) + ",\"power_code\":" + quoted(code) +
+           ",\"lamp_hours\":" + std::to_string(std::stoll(digits)) + ",\"input\":" + quoted(trimmed(*mode->words)) +
+           ",\"reversal\":" + quoted(trimmed(*setting->words));
+}
+
+std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, const Room& room) {
+    std::string prefix = s.topic;
+    std::replace(prefix.begin(), prefix.end(), '/', '_');
+    const std::string id = prefix + "_" + room.name;
+    const std::string base = s.topic + "/" + room.name;
+    const std::string common =
+        ",\"availability\":[{\"topic\":" + quoted(s.topic + "/bridge/availability") + "},{\"topic\":" +
+        quoted(base + "/availability") + "}],\"availability_mode\":\"all\",\"state_topic\":" +
+        quoted(base + "/state") + ",\"device\":{\"identifiers\":[" + quoted(id) + "],\"name\":" + quoted(room.name) +
+        ",\"manufacturer\":\"QELO\",\"model\":\"PLV7M / LV7M\"}";
+    const std::string command = ",\"command_topic\":" + quoted(base + "/command");
+    struct Entity {
+        const char* component;
+        const char* key;
+        std::string fields;
+    };
+    const Entity entities[] = {
+        {"switch", "power",
+         "\"name\":\"Power\",\"icon\":\"mdi:projector\",\"payload_on\":\"power on\",\"payload_off\":\"power off\","
+         "\"state_on\":\"ON\",\"state_off\":\"OFF\","
+         // Counting down is warming up: the lamp is on its way.
+         "\"value_template\":\"{{ 'ON' if value_json.power_code in ['00', '40'] else 'OFF' }}\"" +
+             command},
+        {"sensor", "status", "\"name\":\"Status\",\"icon\":\"mdi:projector\",\"value_template\":\"{{ value_json.power }}\""},
+        {"sensor", "lamp_hours",
+         "\"name\":\"Lamp hours\",\"icon\":\"mdi:lightbulb\",\"unit_of_measurement\":\"h\",\"device_class\":"
+         "\"duration\",\"state_class\":\"total_increasing\",\"value_template\":\"{{ value_json.lamp_hours }}\""},
+        {"select", "input",
+         "\"name\":\"Input\",\"icon\":\"mdi:video-input-component\",\"options\":[\"Computer\",\"Video\"],"
+         "\"value_template\":\"{{ value_json.input }}\",\"command_template\":\"{{ {'Computer': 'input select "
+         "analog', 'Video': 'input select video'}[value] }}\"" +
+             command},
+        {"sensor", "reversal",
+         "\"name\":\"Picture reversal\",\"entity_category\":\"diagnostic\",\"value_template\":\"{{ "
+         "value_json.reversal }}\""},
+    };
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& e : entities) {
+        const std::string unique = id + "_" + e.key;
+        out.emplace_back(s.discovery + "/" + e.component + "/" + unique + "/config",
+                         "{" + e.fields + ",\"unique_id\":" + quoted(unique) + ",\"object_id\":" + quoted(unique) +
+                             common + "}");
+    }
+    return out;
+}
+
+Hub::Hub(Settings settings, Broker& broker, Lines& lines, Log log)
+    : s_(std::move(settings)), broker_(broker), lines_(lines), log_(std::move(log)), rooms_(s_.rooms.size()) {
+    // The order the panel's data area lists them in.
+    for (const char* name : {"status", "l-time", "mode", "setting"}) poll_.push_back(actionNamed(name));
+}
+
+std::string Hub::topicOf(std::size_t room, const char* leaf) const {
+    return s_.topic + "/" + s_.rooms[room].name + "/" + leaf;
+}
+
+void Hub::connected() {
+    broker_.publish(bridgeAvailability(), "online", true);
+    for (std::size_t i = 0; i < rooms_.size(); ++i) {
+        if (!s_.discovery.empty()) publishDiscovery(i);
+        const RoomState& r = rooms_[i];
+        if (r.online) broker_.publish(topicOf(i, "availability"), *r.online ? "online" : "offline", true);
+        if (!r.state.empty()) broker_.publish(topicOf(i, "state"), r.state, true);
+    }
+}
+
+void Hub::publishDiscovery(std::size_t room) {
+    for (const auto& [topic, payload] : discovery(s_, s_.rooms[room])) broker_.publish(topic, payload, true);
+}
+
+void Hub::result(std::size_t room, const std::string& line) { broker_.publish(topicOf(room, "result"), line, false); }
+
+void Hub::message(const std::string& topic, const std::string& payload, long long now) {
+    const std::string head = s_.topic + "/";
+    if (!topic.starts_with(head) || !topic.ends_with("/command")) return;
+    const std::string name = topic.substr(head.size(), topic.size() - head.size() - 8);
+    const auto at = std::find_if(s_.rooms.begin(), s_.rooms.end(), [&](const Room& r) { return r.name == name; });
+    if (at == s_.rooms.end()) return;  // another bridge's room, or none
+    const std::size_t i = static_cast<std::size_t>(at - s_.rooms.begin());
+    RoomState& r = rooms_[i];
+
+    auto refuse = [&](const std::string& why) {
+        std::ostringstream line;
+        ctl::writeJson(line, {at->device, nullptr, nullptr, nullptr, nullptr, std::nullopt, why});
+        std::string text = line.str();
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        result(i, text);
+    };
+    const std::string wanted = trimmed(payload);
+    // Only names from the action table reach a line: no raw codes.
+    const auto code = wanted.size() <= kLongestCommand ? ctl::codeForName(wanted) : std::nullopt;
+    if (!code) {
+        refuse("not an action: \"" + wanted.substr(0, kLongestCommand) + "\" (qelo-ctl --list shows them all)");
+        return;
+    }
+    if (r.waiting.size() >= kMostWaiting) {
+        refuse("\"" + wanted + "\" refused: " + std::to_string(kMostWaiting) + " commands are waiting already");
+        return;
+    }
+    r.waiting.push_back({*code, wanted, ctl::isQuery(*code)});
+    run(now);
+}
+
+long long Hub::run(long long now) {
+    long long next = now + s_.pollSeconds * 1000LL;
+    for (std::size_t i = 0; i < rooms_.size(); ++i) {
+        RoomState& r = rooms_[i];
+        if (r.busy) continue;
+        // A command goes before the next poll.
+        if (!r.waiting.empty()) {
+            r.command = r.waiting.front();
+            r.waiting.pop_front();
+            r.busy = true;
+            lines_.converse(i, {*r.command});
+        } else if (now >= r.nextPoll) {
+            r.command.reset();
+            r.busy = true;
+            r.nextPoll = now + s_.pollSeconds * 1000LL;
+            lines_.converse(i, poll_);
+        } else {
+            next = std::min(next, r.nextPoll);
+        }
+    }
+    return next;
+}
+
+void Hub::setOnline(std::size_t room, bool online, const std::string& why) {
+    RoomState& r = rooms_[room];
+    if (r.online == online) return;
+    r.online = online;
+    broker_.publish(topicOf(room, "availability"), online ? "online" : "offline", true);
+    log_(s_.rooms[room].name + " (" + s_.rooms[room].device + ") is " +
+         (online ? std::string("online") : "offline: " + why));
+}
+
+void Hub::polled(std::size_t room, const Conversation& c) {
+    RoomState& r = rooms_[room];
+    const auto key = c.status == ctl::kDone ? stateOf(c.answers) : std::nullopt;
+    if (!key) {
+        const std::string why = c.error.empty() ? "the answers were not a projector's" : c.error;
+        // A line that failed is offline at once; silence gets a second chance.
+        if (c.status == ctl::kPortFailed || ++r.misses >= kMissesOffline) setOnline(room, false, why);
+        return;
+    }
+    r.misses = 0;
+    setOnline(room, true, {});
+    if (*key == r.key && ++r.pollsSincePublished < kPublishEvery) return;
+    r.key = *key;
+    r.pollsSincePublished = 0;
+    r.state = *key + ",\"time\":" + quoted(c.time) + "}";
+    broker_.publish(topicOf(room, "state"), r.state, true);
+}
+
+void Hub::finished(std::size_t room, const Conversation& c, long long now) {
+    RoomState& r = rooms_[room];
+    r.busy = false;
+    if (!r.command) {
+        polled(room, c);
+    } else {
+        for (const auto& line : c.lines) result(room, line);
+        if (c.status == ctl::kPortFailed) {
+            r.misses = kMissesOffline;
+            setOnline(room, false, c.error);
+        }
+        // What the command changed shows at once, not a poll period later.
+        if (!r.command->query && c.status == ctl::kDone) r.nextPoll = now;
+        r.command.reset();
+    }
+    run(now);
+}
+
+}  // namespace qelo::bridge

@@ -1,0 +1,90 @@
+#pragma once
+// libmosquitto on Qt's event loop: its socket watched by QSocketNotifiers
+// (for writing only while the library has something to write), its
+// housekeeping on a timer, and reconnects with back-off. No thread of the
+// library's own.
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace qelo::bridge {
+
+struct MqttSettings {
+    std::string host;
+    int port = 1883;
+    std::string clientId;
+    std::string username;
+    std::string password;
+    std::string tlsCa;
+    std::string willTopic;  // gets "offline", retained, when the bridge vanishes
+};
+
+class Mqtt {
+public:
+    using Log = std::function<void(const std::string&)>;
+    using Connected = std::function<void()>;
+    using Message = std::function<void(const std::string& topic, const std::string& payload)>;
+    // Every call back runs through run, so that a failure in one never
+    // unwinds through the library or Qt.
+    using Runner = std::function<void(const std::function<void()>&)>;
+
+    Mqtt(MqttSettings settings, Log log, Runner runner);
+    ~Mqtt();
+    Mqtt(const Mqtt&) = delete;
+    Mqtt& operator=(const Mqtt&) = delete;
+
+    // Sets the library up; false with the reason when the settings cannot work.
+    bool setUp(std::string& error);
+    // Connects, and keeps connecting until stop().
+    void start(Connected connected, Message message);
+    // Retained messages are what a dashboard sees on connecting; all go with
+    // QoS 1. While disconnected they are dropped: connecting again says
+    // everything again.
+    void publish(const std::string& topic, const std::string& payload, bool retain);
+    void subscribe(const std::string& pattern);
+    // Publishes the will's "offline" itself, waits up to ms for the broker to
+    // take it, disconnects, then calls done.
+    void stop(int ms, std::function<void()> done);
+
+private:
+    static void onConnect(mosquitto*, void* self, int rc);
+    static void onMessage(mosquitto*, void* self, const mosquitto_message* m);
+    static void onPublish(mosquitto*, void* self, int mid);
+
+    void attempt();
+    void watch();
+    void unwatch();
+    void lost(int rc);
+    // After every call into the library: a socket it replaced, a write it
+    // could not finish.
+    void settle(int rc);
+    void finishStop();
+
+    MqttSettings s_;
+    Log log_;
+    Runner run_;
+    mosquitto* m_ = nullptr;
+    Connected connected_;
+    Message message_;
+    std::unique_ptr<QSocketNotifier> read_;
+    std::unique_ptr<QSocketNotifier> write_;
+    int watched_ = -1;
+    QTimer misc_;
+    QTimer retry_;
+    int backoffMs_ = 0;
+    bool first_ = true;
+    bool up_ = false;
+    bool complained_ = false;  // about a broker out of reach, once until it answers
+    bool stopping_ = false;
+    int offlineMid_ = -1;
+    QTimer stopDeadline_;
+    std::function<void()> done_;
+};
+
+}  // namespace qelo::bridge

@@ -1,0 +1,125 @@
+#include "bridge/rooms.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <sstream>
+
+#include "ctl/qt_line.h"
+#include "ctl/runner.h"
+
+namespace qelo::bridge {
+
+namespace {
+
+// The room's line lent to one run; the room keeps it open between runs.
+class Borrowed : public ctl::Line {
+public:
+    explicit Borrowed(ctl::Line& line) : line_(line) {}
+    void send(const std::string& bytes) override { line_.send(bytes); }
+    std::string receive(long long until) override { return line_.receive(until); }
+    long long now() override { return line_.now(); }
+    std::string stamp() override { return line_.stamp(); }
+    std::string device() const override { return line_.device(); }
+
+private:
+    ctl::Line& line_;
+};
+
+std::unique_ptr<ctl::Line> openLine(const std::string& device) {
+    if (ctl::isTcp(device)) {
+        std::string error;
+        return std::make_unique<ctl::TcpLine>(device, *ctl::tcpAddress(device, error));
+    }
+    return std::make_unique<ctl::QtLine>(device, 1, ctl::Options{}.baud);
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+std::optional<std::string> bytesOf(const QJsonValue& v) {
+    if (!v.isString()) return std::nullopt;
+    // Each byte travelled as the character of the same number.
+    return v.toString().toLatin1().toStdString();
+}
+
+}  // namespace
+
+std::vector<Answer> answersOf(const std::vector<std::string>& lines) {
+    std::vector<Answer> answers;
+    for (const auto& line : lines) {
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        answers.push_back({o.value("code").toString().toStdString(), o.value("ok").toBool(false),
+                           bytesOf(o.value("reply")), bytesOf(o.value("words"))});
+    }
+    return answers;
+}
+
+struct QtLines::Worker {
+    std::string device;
+    QThread thread;
+    QObject context;  // lives in thread: what runs there is posted to it
+    std::unique_ptr<ctl::Line> line;
+
+    Conversation converse(const std::vector<ctl::Action>& actions) {
+        ctl::Options o;
+        o.json = true;
+        o.actions = actions;
+        std::ostringstream out, err;
+        Conversation c;
+        c.status = ctl::runOn(
+            [&] {
+                if (!line) line = openLine(device);
+                return std::make_unique<Borrowed>(*line);
+            },
+            device, o, out, err);
+        // A line that failed is opened afresh next time: a server back, a cable plugged in again.
+        if (c.status == ctl::kPortFailed) line.reset();
+        c.lines = linesOf(out.str());
+        c.answers = answersOf(c.lines);
+        const auto said = linesOf(err.str());
+        if (!said.empty()) {
+            c.error = said.back();
+            if (c.error.starts_with("qelo-ctl: ")) c.error.erase(0, 10);
+        }
+        c.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+        return c;
+    }
+};
+
+QtLines::QtLines(const std::vector<Room>& rooms, Done done) : done_(std::move(done)) {
+    for (const auto& room : rooms) {
+        auto w = std::make_unique<Worker>();
+        w->device = room.device;
+        w->context.moveToThread(&w->thread);
+        // The line is the thread's: it goes with the thread, in the thread.
+        QObject::connect(&w->thread, &QThread::finished, &w->context, [raw = w.get()] { raw->line.reset(); },
+                         Qt::DirectConnection);
+        w->thread.start();
+        workers_.push_back(std::move(w));
+    }
+}
+
+QtLines::~QtLines() {
+    for (auto& w : workers_) w->thread.quit();
+    for (auto& w : workers_) w->thread.wait();
+}
+
+void QtLines::converse(std::size_t room, const std::vector<ctl::Action>& actions) {
+    Worker* w = workers_[room].get();
+    QMetaObject::invokeMethod(
+        &w->context,
+        [this, w, room, actions] {
+            Conversation c = w->converse(actions);
+            QMetaObject::invokeMethod(
+                &home_, [this, room, c = std::move(c)] { done_(room, c); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace qelo::bridge
