@@ -158,7 +158,8 @@ void Mqtt::onMessage(mosquitto*, void* self, const mosquitto_message* m) {
 
 void Mqtt::onPublish(mosquitto*, void* self, int mid) {
     auto* me = static_cast<Mqtt*>(self);
-    if (me->stopping_ && mid == me->offlineMid_) me->finishStop();
+    // Not from inside the library's call: it holds its locks there.
+    if (me->stopping_ && mid == me->offlineMid_) me->stopDeadline_.start(0);
 }
 
 void Mqtt::publish(const std::string& topic, const std::string& payload, bool retain) {
