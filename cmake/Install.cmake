@@ -11,7 +11,7 @@ set(QELO_MAINTAINER "The qelo-panel developers <qelo-panel@localhost>" CACHE STR
 set(QELO_HOMEPAGE "" CACHE STRING "Home page of the project (none when empty)")
 
 # The demo finds the simulator next to itself, so they share a directory.
-foreach(program qelo-panel qelo-demo qelo-projector-sim qelo-ctl)
+foreach(program qelo-panel qelo-demo qelo-projector-sim qelo-ctl qelo-bridge)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
@@ -61,7 +61,8 @@ set(qelo_gzipped)
 # The pages of the programs that print --help are made from it, so they never
 # fall out of step; the panel and the demo read no options of their own.
 set(qelo_help_pages "qelo-ctl|run the projector's functions from a shell"
-                    "qelo-projector-sim|a simulated data projector on a serial line or TCP port")
+                    "qelo-projector-sim|a simulated data projector on a serial line or TCP port"
+                    "qelo-bridge|every projector of a building on an MQTT broker")
 foreach(entry IN LISTS qelo_help_pages)
   string(REPLACE "|" ";" entry "${entry}")
   list(GET entry 0 program)
@@ -115,11 +116,20 @@ if(PKG_CONFIG_FOUND)
     file(RELATIVE_PATH qelo_completions ${qelo_completions_prefix} ${qelo_completions_abs})
   endif()
 endif()
-foreach(program qelo-ctl qelo-projector-sim)
+foreach(program qelo-ctl qelo-projector-sim qelo-bridge)
   if(TARGET ${program})
     install(FILES ${QELO_PACKAGING_DIR}/completion/${program} DESTINATION ${qelo_completions})
   endif()
 endforeach()
+
+# ---- The bridge as a service: installed, not enabled ----------------------------
+if(TARGET qelo-bridge)
+  install(FILES ${QELO_PACKAGING_DIR}/systemd/qelo-bridge.service DESTINATION /lib/systemd/system)
+  install(FILES ${QELO_PACKAGING_DIR}/systemd/bridge.conf DESTINATION /etc/qelo)
+  # A conffile: dpkg keeps the site's edits across upgrades.
+  file(WRITE ${CMAKE_BINARY_DIR}/packaging/conffiles "/etc/qelo/bridge.conf\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles)
+endif()
 
 # ---- Debian package --------------------------------------------------------
 set(CPACK_GENERATOR DEB)
@@ -147,7 +157,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic")
 # The accessibility bus a screen reader listens on, and one to listen.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "at-spi2-core")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "orca")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "orca, mosquitto")
 include(CPack)
 
 if(QELO_WITH_TESTS AND TARGET qelo-panel)

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "ctl/cli.h"
+#include "qt/command_line.h"
 
 namespace qelo::bridge {
 
@@ -29,34 +30,30 @@ std::string trim(std::string_view s) {
     return std::string(s.substr(b, e - b + 1));
 }
 
-struct OptionRow {
-    const char* name;
-    const char* value;  // nullptr: a switch
-    const char* help;
-    bool repeats = false;
-};
-
-constexpr OptionRow kOptions[] = {
-    {"broker", "HOST:PORT", "the MQTT broker (port 1883, or 8883 with --tls-ca, when left out)"},
+constexpr cmdline::Row kRows[] = {
+    {"broker", "HOST:PORT", "the MQTT broker; the port is 1883, or 8883 with --tls-ca, when left out",
+     "--broker needs HOST or HOST:PORT"},
     {"username", "U", "the user name on the broker"},
-    {"password-file", "FILE", "the password on the broker: the first line of FILE"},
+    {"password-file", "FILE", "the password on the broker: the first line of FILE (never on the command line)"},
     {"tls-ca", "FILE", "talk TLS to the broker, trusting the certificate authority in FILE"},
     {"topic", "TOPIC", "the topic every room's topics start with (default qelo)"},
     {"discovery", "PREFIX", "publish Home Assistant discovery under PREFIX (usually homeassistant)"},
-    {"poll", "SECONDS", "ask every projector for its state this often (default 5, 1 to 3600)"},
+    {"poll", "SECONDS", "ask every projector for its state this often (default 5)",
+     "--poll needs whole seconds from 1 to 3600"},
     {"device", "NAME=DEVICE",
-     "a projector: the room NAME in its topics, and the DEVICE as qelo-ctl --device takes it "
-     "(a serial device path or tcp://HOST:PORT); repeat for every projector",
-     true},
-    {"config", "FILE", "read the settings from FILE first (key = value lines, a [NAME] section per room)"},
-    {"help", nullptr, "show this help and exit"},
-    {"version", nullptr, "show the version and exit"},
+     "a projector: the room NAME in its topics (letters, digits, '-' and '_'), and the DEVICE as qelo-ctl "
+     "--device takes it, a serial device or tcp://HOST:PORT; give it once for every projector",
+     "--device needs NAME=DEVICE"},
+    {"config", "FILE", "read the settings from FILE first: key = value lines, and a [NAME] section with "
+                       "device = DEVICE for every room; the command line's settings win"},
+    {"help", nullptr, "print this help", nullptr, 'h'},
+    {"version", nullptr, "print the version"},
 };
 
-const OptionRow* findOption(std::string_view name) {
-    for (const auto& row : kOptions)
-        if (name == row.name) return &row;
-    return nullptr;
+bool isSetting(std::string_view key) {
+    for (const auto& row : kRows)
+        if (key == row.name) return row.value && key != "config" && key != "device";
+    return false;
 }
 
 std::string addRoom(Settings& s, const std::string& name, const std::string& device) {
@@ -79,8 +76,10 @@ std::string set(Settings& s, const std::string& key, const std::string& value) {
         const bool bracketed = value.starts_with('[');
         if (colon != std::string::npos && (!bracketed || value[colon - 1] == ']')) {
             host = value.substr(0, colon);
-            if (!ctl::parseNumber(std::string_view(value).substr(colon + 1), port, 1, 65535))
+            long long n = 0;
+            if (!cmdline::wholeNumber(std::string_view(value).substr(colon + 1), n, 1, 65535))
                 return "the broker's port in \"" + value + "\" is not a number from 1 to 65535";
+            port = static_cast<int>(n);
         }
         if (bracketed) {
             if (!host.ends_with(']')) return "the broker \"" + value + "\" has no closing ']'";
@@ -99,11 +98,12 @@ std::string set(Settings& s, const std::string& key, const std::string& value) {
         if (auto why = topicProblem(value); !why.empty()) return "the " + key + " topic \"" + value + "\" " + why;
         (key == "topic" ? s.topic : s.discovery) = value;
     } else if (key == "poll") {
-        if (!ctl::parseNumber(value, s.pollSeconds, 1, 3600))
-            return "--poll takes whole seconds from 1 to 3600, not \"" + value + "\"";
+        long long n = 0;
+        if (!cmdline::wholeNumber(value, n, 1, 3600)) return cmdline::needs(kRows, "poll");
+        s.pollSeconds = static_cast<int>(n);
     } else if (key == "device") {
         const auto eq = value.find('=');
-        if (eq == std::string::npos) return "--device takes NAME=DEVICE, not \"" + value + "\"";
+        if (eq == std::string::npos) return cmdline::needs(kRows, "device") + ", not \"" + value + "\"";
         return addRoom(s, value.substr(0, eq), value.substr(eq + 1));
     } else {
         return "unknown setting \"" + key + "\"";
@@ -158,9 +158,7 @@ std::string applyConfig(Settings& s, std::string_view text, std::string_view fil
             device = value;
             continue;
         }
-        const OptionRow* row = findOption(key);
-        if (!row || !row->value || key == "config" || key == "device")
-            return where + "unknown setting \"" + key + "\"";
+        if (!isSetting(key)) return where + "unknown setting \"" + key + "\"";
         if (auto why = set(s, key, value); !why.empty()) return where + why;
     }
     if (auto why = endRoom(); !why.empty()) return std::string(file) + ": " + why;
@@ -173,76 +171,59 @@ std::string finalProblem(const Settings& s) {
     return {};
 }
 
+std::span<const cmdline::Row> optionRows() { return kRows; }
+
 ParseResult parseCommandLine(const std::vector<std::string>& args, const FileReader& read) {
+    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
+    const auto line = cmdline::parse(kRows, args);
+    if (!line.parsed) return fail(line.error);
+    const cmdline::Parsed& p = *line.parsed;
+    if (!p.words().empty()) return fail("unexpected \"" + p.words().front() + "\": every setting is an option");
     Settings s;
-    std::vector<std::pair<std::string, std::string>> given;
-    std::set<std::string> seen;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!arg.starts_with("--")) return {std::nullopt, "unexpected \"" + arg + "\": every setting is an option"};
-        const auto eq = arg.find('=');
-        const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        const OptionRow* row = findOption(name);
-        if (!row) return {std::nullopt, "unknown option \"--" + name + "\""};
-        if (!row->repeats && !seen.insert(name).second) return {std::nullopt, "--" + name + " is given twice"};
-        if (!row->value) {
-            if (eq != std::string::npos) return {std::nullopt, "--" + name + " takes no value"};
-            (name == "help" ? s.help : s.version) = true;
-            continue;
-        }
-        std::string value;
-        if (eq != std::string::npos)
-            value = arg.substr(eq + 1);
-        else if (i + 1 < args.size())
-            value = args[++i];
-        else
-            return {std::nullopt, "--" + name + " needs " + row->value};
-        if (name == "config")
-            s.configFile = value;
-        else
-            given.emplace_back(name, value);
-    }
+    s.help = p.isSet("help");
+    s.version = p.isSet("version");
     if (s.help || s.version) return {s, {}};
     // The file first, so that the command line's settings win.
-    if (!s.configFile.empty()) {
+    if (auto file = p.value("config")) {
+        s.configFile = *file;
         std::string error;
-        const auto text = read(s.configFile, error);
-        if (!text) return {std::nullopt, s.configFile + ": " + error};
-        if (auto why = applyConfig(s, *text, s.configFile); !why.empty()) return {std::nullopt, why};
+        const auto text = read(*file, error);
+        if (!text) return fail(*file + ": " + error);
+        if (auto why = applyConfig(s, *text, *file); !why.empty()) return fail(why);
     }
-    for (const auto& [key, value] : given)
-        if (auto why = set(s, key, value); !why.empty()) return {std::nullopt, why};
-    if (auto why = finalProblem(s); !why.empty()) return {std::nullopt, why};
+    for (const auto& row : kRows) {
+        if (!isSetting(row.name)) continue;
+        if (auto value = p.value(row.name))
+            if (auto why = set(s, row.name, *value); !why.empty()) return fail(why);
+    }
+    for (const auto& device : p.values("device"))
+        if (auto why = set(s, "device", device); !why.empty()) return fail(why);
+    if (auto why = finalProblem(s); !why.empty()) return fail(why);
     return {s, {}};
 }
 
 std::string usage(std::string_view program) {
-    return "Usage: " + std::string(program) +
-           " --broker HOST:PORT [--username U --password-file FILE] [--tls-ca FILE] [--topic TOPIC]\n"
-           "       [--discovery PREFIX] [--poll SECONDS] --device NAME=DEVICE [--device NAME=DEVICE]...\n"
-           "   or: " +
-           std::string(program) + " --config FILE [options]\n";
+    const std::string p(program);
+    return "Usage: " + p + " --broker HOST:PORT [OPTION]... --device NAME=DEVICE...\n" + "  or:  " + p +
+           " --config FILE [OPTION]...\n";
 }
 
 std::string helpText(std::string_view program) {
-    std::string out = usage(program);
-    out +=
-        "Puts every projector of a building on an MQTT broker: each room's state and availability, "
-        "a command topic per room, and Home Assistant discovery.\n\nOptions:\n";
-    for (const auto& row : kOptions) {
-        std::string left = "  --" + std::string(row.name) + (row.value ? " " + std::string(row.value) : "");
-        if (left.size() < 26)
-            left.resize(26, ' ');
-        else
-            left += "\n" + std::string(26, ' ');
-        out += left + row.help + "\n";
-    }
-    out +=
-        "\nTopics, TOPIC/NAME/...: state (retained JSON), availability (online/offline), command (an action as\n"
-        "qelo-ctl names it, e.g. \"power on\"), result (the JSON line qelo-ctl --json prints);\n"
-        "TOPIC/bridge/availability for the bridge itself.\n"
-        "\nStops cleanly on SIGTERM, SIGINT and SIGHUP (exit status 0); exit status 1: bad settings.\n";
-    return out;
+    return usage(program) + R"(
+Puts every projector of a building on an MQTT broker: each room's state and
+availability, a command topic for each room, and Home Assistant discovery.
+
+Options:
+)" + cmdline::optionsHelp(kRows) + R"(
+Topics, under TOPIC/NAME/: state (retained JSON: power, power_code,
+lamp_hours, input, reversal, time), availability (retained, online or
+offline), command (an action as qelo-ctl names it, e.g. "power on"), result
+(the JSON line qelo-ctl --json prints for it); TOPIC/bridge/availability is
+the bridge's own.
+
+SIGTERM, SIGINT and SIGHUP stop it cleanly, with exit status 0. Exit status 1:
+bad settings; 3: an unexpected failure, reported on standard error.
+)";
 }
 
 std::string versionText(std::string_view program) { return std::string(program) + " " + QELO_VERSION + "\n"; }

@@ -4,9 +4,14 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace qelo::cmdline {
+struct Row;
+}
 
 namespace qelo::bridge {
 
@@ -59,6 +64,8 @@ std::string applyConfig(Settings& s, std::string_view text, std::string_view fil
 // What must hold once everything is read; empty when it does.
 std::string finalProblem(const Settings& s);
 
+// The options, for the help and the shell's completion.
+std::span<const cmdline::Row> optionRows();
 std::string usage(std::string_view program);
 std::string helpText(std::string_view program);
 std::string versionText(std::string_view program);

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "bridge/settings.h"
 #include "ctl/cli.h"
 #include "sim/options.h"
 
@@ -150,7 +151,9 @@ TEST(CommandLine, OptionsAndTheirFaults) {
 // The shell completes exactly the options the programs take.
 TEST(CommandLine, CompletionFilesNameEveryOptionAndNoOther) {
     const std::pair<const char*, std::span<const qelo::cmdline::Row>> programs[] = {
-        {"qelo-ctl", optionRows()}, {"qelo-projector-sim", qelo::sim::optionRows()}};
+        {"qelo-ctl", optionRows()},
+        {"qelo-projector-sim", qelo::sim::optionRows()},
+        {"qelo-bridge", qelo::bridge::optionRows()}};
     for (const auto& [program, rows] : programs) {
         std::ifstream file(std::string(QELO_COMPLETION_DIR "/") + program);
         ASSERT_TRUE(file) << program;
