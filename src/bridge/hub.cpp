@@ -145,7 +145,11 @@ void Hub::message(const std::string& topic, const std::string& payload, long lon
 
     auto refuse = [&](const std::string& why) {
         std::ostringstream line;
-        ctl::writeJson(line, {at->device, nullptr, nullptr, nullptr, nullptr, std::nullopt, why});
+        ctl::JsonRecord record;
+        record.time = ctl::utcNow();
+        record.device = at->device;
+        record.error = why;
+        ctl::writeJson(line, record);
         std::string text = line.str();
         if (!text.empty() && text.back() == '\n') text.pop_back();
         result(i, text);

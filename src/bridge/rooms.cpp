@@ -1,6 +1,5 @@
 #include "bridge/rooms.h"
 
-#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <sstream>
@@ -13,26 +12,22 @@ namespace qelo::bridge {
 namespace {
 
 // The room's line lent to one run; the room keeps it open between runs.
+// Only the first run on a fresh connection waits for the server's greeting
+// to end.
 class Borrowed : public ctl::Line {
 public:
-    explicit Borrowed(ctl::Line& line) : line_(line) {}
+    Borrowed(ctl::Line& line, bool fresh) : line_(line), fresh_(fresh) {}
     void send(const std::string& bytes) override { line_.send(bytes); }
     std::string receive(long long until) override { return line_.receive(until); }
     long long now() override { return line_.now(); }
     std::string stamp() override { return line_.stamp(); }
     std::string device() const override { return line_.device(); }
+    long long quietMs() const override { return fresh_ ? line_.quietMs() : 0; }
 
 private:
     ctl::Line& line_;
+    bool fresh_;
 };
-
-std::unique_ptr<ctl::Line> openLine(const std::string& device) {
-    if (ctl::isTcp(device)) {
-        std::string error;
-        return std::make_unique<ctl::TcpLine>(device, *ctl::tcpAddress(device, error));
-    }
-    return std::make_unique<ctl::QtLine>(device, 1, ctl::Options{}.baud);
-}
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -74,8 +69,9 @@ struct QtLines::Worker {
         Conversation c;
         c.status = ctl::runOn(
             [&] {
-                if (!line) line = openLine(device);
-                return std::make_unique<Borrowed>(*line);
+                const bool fresh = !line;
+                if (fresh) line = ctl::openLine(device, 1, o.baud);
+                return std::make_unique<Borrowed>(*line, fresh);
             },
             device, o, out, err);
         // A line that failed is opened afresh next time: a server back, a cable plugged in again.
@@ -87,7 +83,7 @@ struct QtLines::Worker {
             c.error = said.back();
             if (c.error.starts_with("qelo-ctl: ")) c.error.erase(0, 10);
         }
-        c.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+        c.time = ctl::utcNow();
         return c;
     }
 };

@@ -42,7 +42,8 @@ constexpr cmdline::Row kRows[] = {
      "--poll needs whole seconds from 1 to 3600"},
     {"device", "NAME=DEVICE",
      "a projector: the room NAME in its topics (letters, digits, '-' and '_'), and the DEVICE as qelo-ctl "
-     "--device takes it, a serial device or tcp://HOST:PORT; give it once for every projector",
+     "--device takes it, a serial device, tcp://HOST:PORT or rfc2217://HOST:PORT; give it once for every "
+     "projector",
      "--device needs NAME=DEVICE"},
     {"config", "FILE", "read the settings from FILE first: key = value lines, and a [NAME] section with "
                        "device = DEVICE for every room; the command line's settings win"},

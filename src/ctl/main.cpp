@@ -16,7 +16,6 @@
 #include "ctl/cli.h"
 #include "ctl/qt_line.h"
 #include "ctl/runner.h"
-#include "ctl/telnet.h"
 #include "qt/port_map.h"
 
 namespace {
@@ -70,16 +69,7 @@ struct Target {
     int port = 1;
 };
 
-std::unique_ptr<Line> openLine(const Target& t, const Options& o) {
-    if (isTcp(t.device)) {
-        std::string error;
-        const TcpAddress to = *tcpAddress(t.device, error);
-        auto tcp = std::make_unique<TcpLine>(t.device, to);
-        if (!to.telnet) return tcp;
-        return std::make_unique<telnet::TelnetLine>(std::move(tcp), o.baud);
-    }
-    return std::make_unique<QtLine>(t.device, t.port, o.baud);
-}
+std::unique_ptr<Line> openLine(const Target& t, const Options& o) { return qelo::ctl::openLine(t.device, t.port, o.baud); }
 
 std::string nameOf(const Target& t) {
     return t.device.empty() ? qelo::platform::qt::defaultDeviceFor(t.port) : t.device;

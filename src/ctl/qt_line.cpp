@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "ctl/telnet.h"
+#include "ctl/telnet.h"
 #include "seam/platform.h"
 
 namespace qelo::ctl {
@@ -122,6 +123,17 @@ void TcpLine::send(const std::string& bytes) {
     if (socket_.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
         throw platform::SerialError(address_ + ": " + socket_.errorString().toStdString());
     socket_.flush();
+}
+
+std::unique_ptr<Line> openLine(const std::string& device, int port, int baud) {
+    if (isTcp(device)) {
+        std::string error;
+        const TcpAddress to = *tcpAddress(device, error);
+        auto tcp = std::make_unique<TcpLine>(device, to);
+        if (!to.telnet) return tcp;
+        return std::make_unique<telnet::TelnetLine>(std::move(tcp), baud);
+    }
+    return std::make_unique<QtLine>(device, port, baud);
 }
 
 }  // namespace qelo::ctl

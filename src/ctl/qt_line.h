@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
+#include <memory>
 #include <string>
 
 #include "ctl/cli.h"
@@ -76,5 +77,10 @@ private:
     QTcpSocket socket_;
     std::string lost_;
 };
+
+// The line a --device names: a serial device (port number port as the panel
+// maps it when device is empty), tcp:// or rfc2217://. Throws
+// platform::SerialError when it cannot be opened.
+std::unique_ptr<Line> openLine(const std::string& device, int port, int baud);
 
 }  // namespace qelo::ctl
