@@ -9,15 +9,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
-#include <thread>
-
 #include "qt/port_map.h"
 #include "support/simulator.h"
 
@@ -89,83 +80,6 @@ TEST(Program, ExitStatusesTellWhatHappened) {
         EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
         EXPECT_EQ(r.out, c.out) << what;
         for (const auto& e : c.err) EXPECT_NE(r.err.find(e), std::string::npos) << what << ": " << r.err;
-    }
-}
-
-// A peer on loopback that greets, answers every frame with pieces, and may
-// hang up after greeting; served from a thread of its own.
-class Peer {
-public:
-    Peer(std::string greeting, std::vector<std::string> pieces, bool hangUp)
-        : greeting_(std::move(greeting)), pieces_(std::move(pieces)), hangUp_(hangUp) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), size);
-        ::listen(listener_, 1);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~Peer() {
-        ::shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        ::close(listener_);
-    }
-    QString device() const { return QString("tcp://127.0.0.1:%1").arg(port_); }
-
-private:
-    void serve() {
-        const int c = ::accept(listener_, nullptr, nullptr);
-        if (c < 0) return;
-        ::send(c, greeting_.data(), greeting_.size(), MSG_NOSIGNAL);
-        char buf[256];
-        ssize_t n = 0;
-        while (!hangUp_ && (n = ::recv(c, buf, sizeof buf, 0)) > 0) {
-            if (std::memchr(buf, '\r', static_cast<std::size_t>(n)) == nullptr) continue;
-            for (const auto& piece : pieces_) {
-                ::send(c, piece.data(), piece.size(), MSG_NOSIGNAL);
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));  // its own write, not a wait for us
-            }
-        }
-        ::close(c);
-    }
-    std::string greeting_;
-    std::vector<std::string> pieces_;
-    bool hangUp_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
-
-TEST(Program, HostilePeersNeverPassForAnAnswer) {
-    const std::string digits(30'000, '7');
-    const struct {
-        std::string greeting;
-        std::vector<std::string> pieces;
-        bool hangUp;
-        QStringList actions;
-        int status;
-        std::string out;
-        std::string err;  // must appear
-    } cases[] = {
-        {"\r\nser2net port 7 device /dev/x [19200N81] (Debian GNU/Linux)\r\n\r\n", {"80\r"}, false, {"status"}, 0, "Stand by\n", ""},
-        {"", {"8"}, false, {"status"}, 2, "", "had no CR by the time-out: \"8\""},
-        {"", {digits + digits + "\r"}, false, {"l-time"}, 2, "", "ran past 256 bytes without a CR"},
-        {"", {digits, digits + "\r"}, false, {"l-time"}, 2, "", "ran past 256 bytes without a CR"},
-        {"", {"01\r"}, false, {"status"}, 4, "", "expected one of 00 80 40 20 10 88 08 24 04 28 02, then CR"},
-        {"", {"\x15\r"}, false, {"power off"}, 4, "", "expected ACK CR"},
-        {"Device open failure: x\r\n", {}, true, {"status"}, 3, "", "closed the connection after saying \"Device open failure: x\\r\\n\""},
-        {"\xff\xfb\x03", {"80\r"}, false, {"status"}, 3, "", "this server speaks telnet: use rfc2217://127.0.0.1:"},
-    };
-    for (const auto& c : cases) {
-        Peer peer(c.greeting, c.pieces, c.hangUp);
-        const Result r = runCtl(QStringList{"--device", peer.device(), "--timeout", "300"} + c.actions);
-        EXPECT_EQ(r.status, c.status) << c.err << ": " << r.err;
-        EXPECT_EQ(r.out, c.out) << c.err;
-        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
 }
 

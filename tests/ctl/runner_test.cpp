@@ -225,7 +225,8 @@ TEST(Runner, LineFailureIsStatusThreeWithTheDevice) {
 }
 
 // Every line --json prints must parse, and its byte fields must give back
-// exactly the bytes that travelled, whatever they were.
+// exactly the bytes that travelled, whatever they were. The rows are the
+// hostile peers too: none of them may pass for an answer.
 TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
     std::string everyByte;
     for (int b = 0; b < 256; ++b)
@@ -246,6 +247,8 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
          "unexpected answer to \"status\" (CR0) on /dev/pts/9: " + quoteBytes(everyByte + "\r") + ", expected " + kStates},
         {{"status"}, "01\r", kUnexpected, "01\r", "-",
          "unexpected answer to \"status\" (CR0) on /dev/pts/9: \"01\\r\", expected " + kStates},
+        {{"status"}, "\x06\r", kUnexpected, "\x06\r", "-",
+         "unexpected answer to \"status\" (CR0) on /dev/pts/9: \"\\x06\\r\", expected " + kStates},
         {{"power on"}, "80\r", kUnexpected, "80\r", "-",
          "unexpected answer to \"power on\" (C00) on /dev/pts/9: \"80\\r\", expected ACK CR"},
         {{"status"}, "8", kNoReply, "8", "-",
