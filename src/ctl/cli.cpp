@@ -364,8 +364,8 @@ its group and caption ("power on", "audio-mute off", "vol +", "cursor up",
 
 Options:
 )" + cmdline::optionsHelp(kRows) + R"(
-A query prints its answer in words, one line each, or as rendered when no
-words fit. A control command prints nothing (with --raw, its acknowledgement)
+A query prints its answer in words, one line each (a raw query code with no
+table, as rendered). A control command prints nothing (with --raw, its acknowledgement)
 and waits at most 100 ms for the acknowledgement. Whatever waits on the line
 before a frame is sent is set aside, never taken for its answer; on a TCP
 line the first frame waits until the line has been quiet for 100 ms. An
@@ -386,8 +386,9 @@ per byte (U+0000 to U+00FF); null where nothing was sent or came back.
 Exit status:
   0  done
   1  bad usage
-  2  no whole answer within the time-out: a query got none, or the answer to
-     a query or a command had no CR in its first 256 bytes or by the time-out
+  2  no whole answer: a query got none, or one without its CR, within the
+     time-out; or an answer to a query or a command ran to 256 bytes without
+     a CR
   3  the port could not be opened or written, or the server could not be
      reached or closed the connection (what it said last is quoted)
   4  an answer not of the form its query or command asks for
