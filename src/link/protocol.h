@@ -41,7 +41,6 @@ void appendToken(std::string& out, unsigned char c);
 class RenderedText {
 public:
     const std::string& str() const { return text_; }
-    operator const std::string&() const { return text_; }
     // Always render(str()).
     const std::string& rendered() const { return rendered_; }
     std::size_t size() const { return text_.size(); }

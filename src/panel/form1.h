@@ -41,6 +41,10 @@ public:
     static constexpr std::size_t kRecvLimit = 32767;
 
     // ---- projector link ---------------------------------------------------
+    // Hyouji's directions.
+    static constexpr std::uint8_t kSend = 1;     // writes data to the port, then shows it on TXD
+    static constexpr std::uint8_t kReceive = 2;  // shows data on RXD, whole
+    // Sends data and shows it, or shows a text on the RXD line.
     void Hyouji(const std::string& data, std::uint8_t direction);
     void MSComm1_OnComm();
     void Timer2_Timer();
@@ -80,6 +84,9 @@ private:
     // Every caption of the RXD line other than the received text goes
     // through here, so that the line is known not to show it any more.
     void setRxdCaption(const std::string& text);
+    // The received text's own way to the RXD line and the status.
+    void showReceived(const link::RenderedText& kept);
+    void showStatus(const std::string& rendered);
     // Ends a hold whose send failed, as its release would.
     void dispatchHold(const std::function<void()>& handler);
 

@@ -38,7 +38,7 @@ void Form1::Command_Click(const std::string& button) {
     const OneShotButton* b = findOneShot(button);
     if (!b) return;
     SendData = link::frame(b->code);
-    Hyouji(SendData, 1);
+    Hyouji(SendData, kSend);
     if (b->menuPace) {
         // Sets the pace of the next arrow hold; starts nothing by itself.
         timer1_.setInterval(kMenuPace);

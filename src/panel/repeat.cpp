@@ -75,11 +75,11 @@ void Form1::Command_MouseDown(const std::string& button, const platform::MouseEv
         }
         RepeatCode = b->repeatCode;
         SendData = link::frame(repeatCommand(b->repeatCode));
-        Hyouji(SendData, 1);
+        Hyouji(SendData, kSend);
     } else {
         RepeatCode = b->repeatCode;
         SendData = link::frame(repeatCommand(b->repeatCode));
-        Hyouji(SendData, 1);
+        Hyouji(SendData, kSend);
         timer1_.setInterval(b->period);
         timer2_.setInterval(b->timeout);
         timer4_.setInterval(b->clear);
@@ -91,7 +91,7 @@ void Form1::Timer1_Timer() {
     const char* command = repeatCommand(RepeatCode);
     if (!command) return;  // a tick that was already due when the button was released
     SendData = link::frame(command);
-    Hyouji(SendData, 1);
+    Hyouji(SendData, kSend);
     timer1_.setEnabled(true);
 }
 

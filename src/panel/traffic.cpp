@@ -1,5 +1,6 @@
 // The send path, the receive path and the two timers that close a reply
-// window: everything that passes the serial line goes through Hyouji.
+// window: everything sent goes through Hyouji, everything received through
+// showReceived.
 #include "link/protocol.h"
 #include "panel/form1.h"
 
@@ -8,9 +9,9 @@ namespace qelo::panel {
 void Form1::Hyouji(const std::string& data, std::uint8_t direction) {
     // The write comes first: if it fails, nothing of this send is shown or
     // timed, and the failure goes to whoever asked for the send.
-    if (direction == 1) port_.output(data);
+    if (direction == kSend) port_.output(data);
 
-    if (direction == 1) {
+    if (direction == kSend) {
         // What arrived while no reply window was open (acknowledgements of a
         // released hold, talk nobody asked for) is no part of this reply and
         // would be decoded in front of it. What arrived inside a window still
@@ -22,16 +23,25 @@ void Form1::Hyouji(const std::string& data, std::uint8_t direction) {
         timer4_.setEnabled(true);
         return;
     }
+    // Any text but the kept one is rendered and shown whole.
+    const std::string rendered = link::render(data);
+    setRxdCaption(rendered);
+    showStatus(rendered);
+}
 
-    // RecvData is rendered as it arrives; any other text is rendered whole.
-    const bool received = &data == &RecvData.str();
-    std::string own;
-    const std::string& rendered = received ? RecvData.rendered() : (own = link::render(data));
-    if (received && rxd_.valid && rxd_.generation == RecvData.generation() && rxd_.size <= rendered.size())
+void Form1::showReceived(const link::RenderedText& kept) {
+    // The kept text is rendered as it arrives: when the line still shows an
+    // earlier part of it, only the new tokens are handed over.
+    const std::string& rendered = kept.rendered();
+    if (rxd_.valid && rxd_.generation == kept.generation() && rxd_.size <= rendered.size())
         label12_.appendCaption(std::string_view(rendered).substr(rxd_.size));
     else
         label12_.setCaption(rendered);
-    rxd_ = {RecvData.generation(), rendered.size(), received};
+    rxd_ = {kept.generation(), rendered.size(), true};
+    showStatus(rendered);
+}
+
+void Form1::showStatus(const std::string& rendered) {
     // Decoded from what the RXD line now shows, and again on every piece of
     // a reply that arrives split.
     if (auto status = link::decode(SendData, rendered)) label25_.setCaption(*status);
@@ -48,7 +58,7 @@ void Form1::MSComm1_OnComm() {
     // what does not fit is dropped until the next reply window empties it.
     RecvData.append(port_.input(), kRecvLimit);
     WaitReply = 0;
-    Hyouji(RecvData, 2);
+    showReceived(RecvData);
 }
 
 void Form1::Timer2_Timer() {

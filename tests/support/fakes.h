@@ -52,9 +52,11 @@ private:
 
 class FakeLabel : public platform::Label {
 public:
-    void setCaption(const std::string& t) override { caption_ = t; }
-    void appendCaption(std::string_view t) override { caption_ += t; }
+    void setCaption(const std::string& t) override { caption_ = t; handed += t.size(); }
+    void appendCaption(std::string_view t) override { caption_ += t; handed += t.size(); }
     std::string caption() const override { return caption_; }
+    // Characters handed over so far: what a change costs the widget.
+    std::size_t handed = 0;
 
 private:
     std::string caption_;

@@ -13,7 +13,7 @@ TEST_F(SendTest, WritesTheFrameShowsItAndOpensTheReplyWindow) {
     window.labels["Label12"]->setCaption("old rx");
     window.labels["Label25"]->setCaption("old status");
     form.SendData = link::frame("C00");
-    form.Hyouji(form.SendData, 1);
+    form.Hyouji(form.SendData, panel::Form1::kSend);
 
     EXPECT_EQ(port.sent(), std::vector<std::string>{"C00\r"});
     EXPECT_EQ(txd(), " C 0 0 CR ");
@@ -132,7 +132,13 @@ TEST_F(SendTest, EventsOtherThanReceiveChangeNothing) {
 
 TEST_F(SendTest, ReceivedTextIsCappedUntilItIsNextEmptied) {
     const std::string chunk(10000, '7');
-    for (int i = 0; i < 5; ++i) port.receive(chunk);
+    for (int i = 0; i < 3; ++i) port.receive(chunk);
+    // A receive event hands the line what arrived, never all that was kept.
+    auto& line = *window.labels.at("Label12");
+    line.handed = 0;
+    port.receive("7");
+    EXPECT_LE(line.handed, link::render("7").size());
+    for (int i = 0; i < 2; ++i) port.receive(chunk);
     EXPECT_EQ(form.RecvData.size(), panel::Form1::kRecvLimit);
     EXPECT_EQ(rxd().size(), 1 + 2 * panel::Form1::kRecvLimit);
     click("Command44");

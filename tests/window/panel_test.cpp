@@ -186,6 +186,8 @@ TEST_F(PanelTest, ReceivedPiecesShowAsTheWholeWould) {
         // The line shows a short text when a longer one starts anew.
         {"CR0", {{Bytes, "0"}, {Timeout, ""}, {Bytes, "2400\r"}}},
         {"CR0", {{Bytes, "88"}, {Send, ""}, {Timeout, ""}, {Bytes, "8"}, {Bytes, "0\r"}}},
+        // A late answer as long as the time-out mark it replaces.
+        {"CR0", {{Send, ""}, {Timeout, ""}, {Bytes, "80\r"}}},
         // Past the cap what arrives is dropped, on the line as in RecvData.
         {"CR0", {{Bytes, "80"}, {Bytes, flood}, {Bytes, flood}, {Bytes, "x"}}},
     };
@@ -197,7 +199,7 @@ TEST_F(PanelTest, ReceivedPiecesShowAsTheWholeWould) {
         std::string kept;
         for (const auto& [step, bytes] : c.steps) {
             SCOPED_TRACE(std::string(c.query) + " after " + std::to_string(kept.size()) + " bytes");
-            if (step == Send) form->Hyouji(form->SendData, 1);
+            if (step == Send) form->Hyouji(form->SendData, panel::Form1::kSend);
             if (step == Timeout) form->Timer2_Timer();
             if (step != Bytes) {
                 kept = form->RecvData.str();  // what a send or a time-out keeps is tested elsewhere
