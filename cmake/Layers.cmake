@@ -22,3 +22,22 @@ function(qelo_publish_headers target)
     target_include_directories(${target} PUBLIC ${root})
   endif()
 endfunction()
+
+# The folders of src/ are the layers, declared lowest first in src/CMakeLists.txt
+# (qelo_layers; the programs' folders share the top one). Each build first
+# checks every source: no include climbs out of its folder ("../"), and a
+# quoted include names a declared folder no higher than the file's own.
+function(qelo_check_layers)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/src/*.h ${PROJECT_SOURCE_DIR}/src/*.cpp
+    ${PROJECT_SOURCE_DIR}/tests/*.h ${PROJECT_SOURCE_DIR}/tests/*.cpp
+    ${PROJECT_SOURCE_DIR}/bench/*.h ${PROJECT_SOURCE_DIR}/bench/*.cpp)
+  set(stamp ${CMAKE_BINARY_DIR}/layers.checked)
+  string(REPLACE ";" "," layers "${ARGN}")
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${CMAKE_COMMAND} -DLAYERS=${layers} -DROOT=${PROJECT_SOURCE_DIR} -DSTAMP=${stamp}
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake
+    DEPENDS ${sources} ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake
+    COMMENT "Checking the includes against the layers")
+  add_custom_target(qelo_layers ALL DEPENDS ${stamp})
+endfunction()
