@@ -82,7 +82,7 @@ QtSerialPort::~QtSerialPort() {
 void QtSerialPort::fail(const std::string& what) const { throw SerialError(prefixed(device(), what)); }
 
 std::string QtSerialPort::device() const {
-    if (port_.isOpen()) return openDevice_;
+    if (state_.kind == State::Open || state_.kind == State::Going) return state_.device;
     return deviceFor(number_);
 }
 
@@ -102,7 +102,7 @@ void QtSerialPort::setCommPort(int number) {
     if (portOpen()) fail("the port is open; close it before choosing another port");
     number_ = number;
     // Another port now: the lost one must not come back behind its back.
-    closed_.lost = false;
+    if (state_.kind == State::Lost) enter(state_.closed());
 }
 
 int QtSerialPort::commPort() const { return number_; }
@@ -130,23 +130,18 @@ std::string QtSerialPort::settings() const { return settings_; }
 
 void QtSerialPort::setPortOpen(bool open) {
     if (!open) {
-        if (port_.isOpen() && !closing_) closed_ = {number_, openDevice_, "it was closed", false};
-        closed_.lost = false;
-        closing_ = false;
+        const bool wasOpen = state_.kind == State::Open;
         if (port_.isOpen()) port_.close();
-        openDevice_.clear();
+        enter(wasOpen ? State{State::Closed, state_.number, state_.device, "it was closed", {}} : state_.closed());
         return;
     }
     if (portOpen()) return;
-    if (port_.isOpen()) {  // lost, its close still queued
-        closing_ = false;
-        port_.close();
-    }
-    const std::string dev = device();
+    if (port_.isOpen()) port_.close();  // lost, its close still queued
+    const std::string dev = deviceFor(number_);
     try {
         openDevice(dev);
     } catch (const SerialError& e) {
-        closed_ = {number_, dev, e.what(), false};
+        enter({State::Closed, number_, dev, withoutDevice(e.what(), dev), {}});
         throw;
     }
 }
@@ -169,36 +164,42 @@ void QtSerialPort::openDevice(const std::string& dev) {
                   std::to_string(NAME_MAX) + "): use a shorter path or a symbolic link";
         throw SerialError(prefixed(dev, why));
     }
-    openDevice_ = dev;
-    openNumber_ = number_;
-    lost_.clear();
-    closed_ = {};
+    enter({State::Open, number_, dev, {}, {}});
 }
 
-bool QtSerialPort::portOpen() const { return port_.isOpen() && !closing_; }
+bool QtSerialPort::portOpen() const { return port_.isOpen() && state_.kind == State::Open; }
+
+std::string QtSerialPort::lostText() const { return prefixed(state_.device, state_.why + "; the port is closed"); }
+
+std::string QtSerialPort::lostReason() const {
+    const bool lost = state_.kind == State::Going || state_.kind == State::Lost;
+    return lost ? lostText() : std::string();
+}
 
 void QtSerialPort::failNotOpen() const {
-    const std::string dev = closed_.device.empty() ? deviceFor(closed_.number) : closed_.device;
-    throw SerialError(dev + " (COM" + std::to_string(closed_.number) + ") is not open: " +
-                      withoutDevice(closed_.why, dev) +
-                      (closed_.reopenable() ? ". Plug it in again, or choose a port with COM." : ". Choose a port with COM."));
+    const std::string dev = state_.device.empty() ? deviceFor(state_.number) : state_.device;
+    const std::string again = state_.again.empty() ? "" : ", and opening it again failed (" + state_.again + ")";
+    throw SerialError(dev + " (COM" + std::to_string(state_.number) + ") is not open: " + state_.why + again +
+                      (state_.reopenable() ? ". Plug it in again, or choose a port with COM." : ". Choose a port with COM."));
 }
 
-bool QtSerialPort::Closed::reopenable() const {
+bool QtSerialPort::State::reopenable() const {
     // A pseudo-terminal's number goes to the next terminal anybody opens: it
     // never comes back as the same line.
-    return lost && device.rfind("/dev/pts/", 0) != 0;
+    return kind == Lost && device.rfind("/dev/pts/", 0) != 0;
 }
 
 void QtSerialPort::reopenLost() {
-    if (closing_) throw SerialError(lost_);  // it is going away right now
-    if (!closed_.reopenable()) failNotOpen();
+    if (state_.kind == State::Going) throw SerialError(lostText());  // it is going away right now
+    if (!state_.reopenable()) failNotOpen();
     // Once per write, by the path that was lost: a new look-up of the number
     // could lead to somebody else's adapter.
     try {
-        openDevice(closed_.device);
+        openDevice(state_.device);
     } catch (const SerialError& e) {
-        closed_.why = lostWhy_ + ", and opening it again failed (" + withoutDevice(e.what(), closed_.device) + ")";
+        State lost = state_;
+        lost.again = withoutDevice(e.what(), state_.device);
+        enter(std::move(lost));
         failNotOpen();
     }
 }
@@ -208,7 +209,7 @@ void QtSerialPort::output(const std::string& text) {
     const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
     const qint64 written = port_.write(bytes);
     if (written != bytes.size()) {
-        if (closing_) throw SerialError(lost_);
+        if (state_.kind == State::Going) throw SerialError(lostText());
         fail("only " + std::to_string(std::max<qint64>(written, 0)) + " of " +
              std::to_string(bytes.size()) + " bytes could be written (" +
              port_.errorString().toStdString() + ")");
@@ -216,7 +217,7 @@ void QtSerialPort::output(const std::string& text) {
     // Hand the bytes to the system now, so that a dead line is reported by
     // this send and not by some later event.
     port_.flush();
-    if (closing_) throw SerialError(lost_);
+    if (state_.kind == State::Going) throw SerialError(lostText());
 }
 
 std::string QtSerialPort::input() {
@@ -230,7 +231,7 @@ int QtSerialPort::commEvent() const { return event_; }
 void QtSerialPort::onComm(std::function<void()> handler) { handler_ = std::move(handler); }
 
 void QtSerialPort::handleReadyRead() {
-    if (!handler_ || closing_ || port_.bytesAvailable() == 0) return;
+    if (!handler_ || state_.kind != State::Open || port_.bytesAvailable() == 0) return;
     const auto reset = qScopeGuard([this] { event_ = 0; });
     event_ = ReceiveEvent;
     delivery_.run(handler_);
@@ -240,8 +241,7 @@ void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ReadError && error != QSerialPort::WriteError &&
         error != QSerialPort::ResourceError)
         return;
-    if (closing_ || !port_.isOpen()) return;
-    closing_ = true;
+    if (state_.kind != State::Open || !port_.isOpen()) return;
     std::string why = port_.errorString().toStdString();
 #ifdef Q_OS_UNIX
     // A hung-up line reads as end of file, and Qt then reports whatever
@@ -249,20 +249,17 @@ void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
     pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
     if (::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP)) why = "the line was hung up";
 #endif
-    lostWhy_ = "the device went away (" + why + ")";
-    lost_ = prefixed(openDevice_, lostWhy_ + "; the port is closed");
-    closed_ = {openNumber_, openDevice_, lostWhy_, true};
+    enter({State::Going, state_.number, state_.device, "the device went away (" + why + ")", {}});
     // QSerialPort is inside its own notifier here; closing it now would
     // delete that notifier under its feet.
     QMetaObject::invokeMethod(this, &QtSerialPort::closeLostPort, Qt::QueuedConnection);
 }
 
 void QtSerialPort::closeLostPort() {
-    if (!closing_) return;
-    closing_ = false;
+    if (state_.kind != State::Going) return;
     port_.close();
-    openDevice_.clear();
-    emit portLost(QString::fromStdString(lost_));
+    enter({State::Lost, state_.number, state_.device, state_.why, {}});
+    emit portLost(QString::fromStdString(lostText()));
 }
 
 }  // namespace qelo::platform::qt

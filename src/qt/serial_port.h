@@ -68,7 +68,7 @@ public:
     // The device a port number maps to right now.
     std::string deviceFor(int number) const;
     // Why the port closed by itself; empty while it has not.
-    std::string lostReason() const { return lost_; }
+    std::string lostReason() const;
 
 signals:
     // The device went away and the port has been closed.
@@ -88,20 +88,25 @@ private:
     int number_ = 1;
     std::string settings_ = "19200,N,8,1";
     LineSettings line_;
-    std::string openDevice_;  // the device in use while open
-    int openNumber_ = 1;      // and the number it was opened for
-    std::string lost_;
-    std::string lostWhy_;
-    // Why the port is not open, for the writes that find it so: the number
-    // and device of the last attempt to open it, and what became of it.
-    struct Closed {
+    // The port's one state, changed only by enter(): open, going (lost, its
+    // close queued), lost or closed; the number and device it was opened for
+    // or last tried; and why it is not open.
+    struct State {
+        enum Kind { Closed, Open, Going, Lost } kind = Closed;
         int number = 1;
         std::string device;
         std::string why = "it has not been opened";
-        bool lost = false;  // it went away; writes try to open it again
+        std::string again;  // why opening a lost device again failed last
         bool reopenable() const;
-    } closed_;
-    bool closing_ = false;    // a close for a lost device is queued
+        // Closed, for whatever reason it was not open before.
+        State closed() const {
+            State s = *this;
+            s.kind = Closed;
+            return s;
+        }
+    } state_;
+    void enter(State next) { state_ = std::move(next); }
+    std::string lostText() const;
     int event_ = 0;
     std::function<void()> handler_;
     Delivery delivery_;
