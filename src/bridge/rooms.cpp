@@ -1,15 +1,31 @@
 #include "bridge/rooms.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QJsonObject>
 #include <sstream>
 
 #include "ctl/qt_line.h"
 #include "ctl/runner.h"
 
+// Every conversation's start and length, for the benchmark and for anyone
+// asking why a room is slow: QT_LOGGING_RULES="qelo.bridge.debug=true".
+Q_LOGGING_CATEGORY(lcBridge, "qelo.bridge", QtWarningMsg)
+
 namespace qelo::bridge {
 
 namespace {
+
+// One clock for every room's thread, so that their times compare.
+const QElapsedTimer& sharedClock() {
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock;
+}
 
 // The room's line lent to one run; the room keeps it open between runs.
 // Only the first run on a fresh connection waits for the server's greeting
@@ -89,6 +105,7 @@ struct QtLines::Worker {
 };
 
 QtLines::QtLines(const std::vector<Room>& rooms, Done done) : done_(std::move(done)) {
+    sharedClock();
     for (const auto& room : rooms) {
         auto w = std::make_unique<Worker>();
         w->device = room.device;
@@ -111,7 +128,11 @@ void QtLines::converse(std::size_t room, const std::vector<ctl::Action>& actions
     QMetaObject::invokeMethod(
         &w->context,
         [this, w, room, actions] {
+            const qint64 start = sharedClock().elapsed();
             Conversation c = w->converse(actions);
+            qCDebug(lcBridge, "%s: %s started at %lld ms, took %lld ms, status %d", w->device.c_str(),
+                    actions.size() == 1 ? actions[0].code.c_str() : "poll", static_cast<long long>(start),
+                    static_cast<long long>(sharedClock().elapsed() - start), c.status);
             QMetaObject::invokeMethod(
                 &home_, [this, room, c = std::move(c)] { done_(room, c); }, Qt::QueuedConnection);
         },
