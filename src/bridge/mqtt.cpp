@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace qelo::bridge {
 
@@ -55,6 +56,11 @@ bool Mqtt::setUp(std::string& error) {
     if (!s_.username.empty())
         rc = mosquitto_username_pw_set(m_, s_.username.c_str(), s_.password.empty() ? nullptr : s_.password.c_str());
     if (rc == MOSQ_ERR_SUCCESS && !s_.tlsCa.empty()) {
+        // The library only says its arguments were wrong.
+        if (::access(s_.tlsCa.c_str(), R_OK) != 0) {
+            error = "cannot read the certificate authority file " + s_.tlsCa + ": " + std::strerror(errno);
+            return false;
+        }
         rc = mosquitto_tls_set(m_, s_.tlsCa.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             error = "cannot use " + s_.tlsCa + " as the broker's certificate authority: " + reason(rc);

@@ -129,7 +129,15 @@ void QtLines::converse(std::size_t room, const std::vector<ctl::Action>& actions
         &w->context,
         [this, w, room, actions] {
             const qint64 start = sharedClock().elapsed();
-            Conversation c = w->converse(actions);
+            Conversation c;
+            try {
+                c = w->converse(actions);
+            } catch (const std::exception& e) {
+                // Whatever goes wrong on one room's line is that room's failure, not the bridge's.
+                w->line.reset();
+                c.status = ctl::kPortFailed;
+                c.error = w->device + ": " + e.what();
+            }
             qCDebug(lcBridge, "%s: %s started at %lld ms, took %lld ms, status %d", w->device.c_str(),
                     actions.size() == 1 ? actions[0].code.c_str() : "poll", static_cast<long long>(start),
                     static_cast<long long>(sharedClock().elapsed() - start), c.status);
