@@ -71,7 +71,7 @@ std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, co
         ",\"availability\":[{\"topic\":" + quoted(s.topic + "/bridge/availability") + "},{\"topic\":" +
         quoted(base + "/availability") + "}],\"availability_mode\":\"all\",\"state_topic\":" +
         quoted(base + "/state") + ",\"device\":{\"identifiers\":[" + quoted(id) + "],\"name\":" + quoted(room.name) +
-        ",\"manufacturer\":\"QELO\",\"model\":\"PLV7M / LV7M\"}";
+        ",\"manufacturer\":\"QELO\",\"model\":\"PLV7M / LV7M\"},\"origin\":{\"name\":\"qelo-bridge\"}";
     const std::string command = ",\"command_topic\":" + quoted(base + "/command");
     struct Entity {
         const char* component;
@@ -102,8 +102,7 @@ std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, co
     for (const auto& e : entities) {
         const std::string unique = id + "_" + e.key;
         out.emplace_back(s.discovery + "/" + e.component + "/" + unique + "/config",
-                         "{" + e.fields + ",\"unique_id\":" + quoted(unique) + ",\"object_id\":" + quoted(unique) +
-                             common + "}");
+                         "{" + e.fields + ",\"unique_id\":" + quoted(unique) + common + "}");
     }
     return out;
 }
