@@ -4,18 +4,18 @@
 //
 // Starts qelo-projector-sim on a pseudo-terminal, routes COM1 to it and COM2
 // to a device that does not exist (so the port panel's failure path can be
-// tried too), and shows the simulator's log in a window beside the panel.
-// Lines typed under the log go to the simulator ("silent on", "hangup", ...).
+// tried too), and shows the simulator's log beside the panel. Lines typed
+// under the log go to the simulator ("silent on", "hangup", ...).
 // COM1 is a link to the simulator's pseudo-terminal, as a device path is to
 // an adapter: a hang-up pulls it, and "plug" plugs a fresh simulator in at
 // the same path, so the panel's way back from a pulled cable can be tried.
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -29,6 +29,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/panel_program.h"
@@ -36,8 +37,12 @@
 
 namespace {
 
+using namespace qelo;
+
 constexpr const char* kSimulator = "qelo-projector-sim";
 constexpr const char* kMissingDevice = "/dev/qelo-no-such-port";
+// The log's width when it shares the panel's window.
+constexpr int kDockedLogWidth = 480;
 
 // Next to this program, where the build tree puts it, or on the PATH.
 QString findSimulator() {
@@ -51,6 +56,19 @@ QString findSimulator() {
     return QStandardPaths::findExecutable(kSimulator);
 }
 
+// Started from a menu there is no terminal to read: say it on the screen
+// too, where there is one.
+int cannotStart(const QString& why) {
+    std::fprintf(stderr, "qelo-demo: %s\n", qPrintable(why));
+    const QString platform = QGuiApplication::platformName();
+    if (platform != "offscreen" && platform != "minimal") QMessageBox::critical(nullptr, "qelo-demo", why);
+    return 1;
+}
+
+// Wayland places windows itself and ignores where a program puts one: there
+// a second window may land on the panel, so the log shares its window.
+bool desktopPlacesWindows() { return QGuiApplication::platformName().startsWith("wayland"); }
+
 // The simulator's log, and a line to type its run-time commands into.
 class LogWindow final : public QWidget {
 public:
@@ -58,29 +76,31 @@ public:
         setAttribute(Qt::WA_QuitOnClose, false);  // the panel decides when the demo ends
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(4, 4, 4, 4);
+        title_ = new QLabel(this);
+        title_->hide();  // a window of its own has its title bar
+        layout->addWidget(title_);
         view_ = new QPlainTextEdit(this);
         view_->setReadOnly(true);
         view_->setMaximumBlockCount(5000);
         view_->setLineWrapMode(QPlainTextEdit::WidgetWidth);  // the window may be narrow
         view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        view_->setAccessibleName("Simulated projector's log");
         layout->addWidget(view_);
         input_ = new QLineEdit(this);
         input_->setPlaceholderText("command for the projector: help, status, silent on, split 20, hangup, ...");
+        input_->setAccessibleName("Command for the simulated projector");
         layout->addWidget(input_);
-        connect(input_, &QLineEdit::returnPressed, this, [this] {
-            const QString line = input_->text().trimmed();
-            input_->clear();
-            if (line.isEmpty()) return;
-            append("> " + line);
-            if (command && command(line)) return;
-            if (simulator_.state() == QProcess::Running) simulator_.write((line + "\n").toUtf8());
-            else append("(the simulator has ended)");
-        });
+        connect(input_, &QLineEdit::returnPressed, this, [this] { typed(input_->text().trimmed()); });
         resize(560, 420);
     }
 
     // The demo's own commands; true when it took the line.
     std::function<bool(const QString&)> command;
+
+    void setTitle(const QString& text) {
+        setWindowTitle(text);
+        title_->setText(text);
+    }
 
     // Shown here and copied to the terminal, which keeps it after the demo.
     void append(const QString& text) {
@@ -88,6 +108,12 @@ public:
             view_->appendPlainText(line);
             std::fprintf(stderr, "%s\n", qPrintable(line));
         }
+    }
+
+    // In the panel's own window, to its right.
+    void dockInto(platform::qt::QtWindow& panel) {
+        title_->show();
+        panel.dock(this, kDockedLogWidth);
     }
 
     // Beside the panel, never over it: on the side with more room, narrowed
@@ -107,104 +133,170 @@ public:
             resize(std::min(wanted, screen.width()), std::max(200, screen.bottom() - p.bottom() - gap));
             move(std::max(screen.left(), p.left()), p.bottom() + gap);
         }
+        show();
     }
 
 private:
+    void typed(const QString& line) {
+        input_->clear();
+        if (line.isEmpty()) return;
+        append("> " + line);
+        if (command && command(line)) return;
+        if (simulator_.state() == QProcess::Running) simulator_.write((line + "\n").toUtf8());
+        else append("(the simulator has ended)");
+    }
+
     QProcess& simulator_;
+    QLabel* title_;
     QPlainTextEdit* view_;
     QLineEdit* input_;
 };
 
+// COM1's cable: a link in a folder of its own to the simulator's terminal.
+class Cable {
+public:
+    // Empty when the link is in place; otherwise what failed and why.
+    QString plug(const QString& pty) {
+        if (!folder_.isValid())
+            return "cannot make a folder for COM1 in " + QDir::tempPath() + ": " + folder_.errorString();
+        QFile::remove(path());
+        QFile target(pty);
+        if (!target.link(path())) return "cannot make the link " + path() + " to " + pty + ": " + target.errorString();
+        return {};
+    }
+    void pull() { QFile::remove(path()); }
+    QString path() const { return folder_.filePath("COM1"); }
+
+private:
+    QTemporaryDir folder_;
+};
+
+class Demo {
+public:
+    Demo(QString simulatorPath, QStringList simulatorArgs)
+        : simPath_(std::move(simulatorPath)), simArgs_(std::move(simulatorArgs)) {}
+
+    // Empty when the panel is up; otherwise what failed and why.
+    QString start() {
+        // Its log is on standard error; standard output names the pty first
+        // and sums up at the end. An ended standard input (this program
+        // gone) ends it.
+        simulator_.start(simPath_, QStringList(simArgs_) << "--exit-on-eof");
+        QString why;
+        const QString pty = app::awaitSimulator(simulator_, why);
+        if (pty.isEmpty()) return "the simulated projector did not start (" + simPath_ + "): " + why;
+        if (const QString failed = cable_.plug(pty); !failed.isEmpty()) return failed;
+        openLog(pty);
+        startPanel();
+        return {};
+    }
+
+    ~Demo() { stop(); }
+
+    // The simulator's summary line goes to the terminal.
+    void finish() {
+        stop();
+        const QByteArray summary = simulator_.readAllStandardOutput().trimmed();
+        if (!summary.isEmpty()) std::printf("simulator: %s\n", summary.constData());
+    }
+
+private:
+    void stop() {
+        simulator_.disconnect();
+        app::stopSimulator(simulator_);
+    }
+
+    void openLog(const QString& pty) {
+        ownLog_ = std::make_unique<LogWindow>(simulator_);
+        log_ = ownLog_.get();
+        log_->setTitle("Simulated projector on " + pty);
+        QObject::connect(&simulator_, &QProcess::readyReadStandardError, log_,
+                         [this] { log_->append(QString::fromLocal8Bit(simulator_.readAllStandardError())); });
+        QObject::connect(&simulator_, &QProcess::readyReadStandardOutput, log_,
+                         [this] { log_->append(QString::fromLocal8Bit(simulator_.readAllStandardOutput())); });
+        log_->append(QString::fromLocal8Bit(simulator_.readAllStandardError()));  // what came before we listened
+        QObject::connect(&simulator_, &QProcess::finished, log_, [this](int code, QProcess::ExitStatus status) {
+            log_->append(status == QProcess::CrashExit ? QString("simulator crashed")
+                                                       : QString("simulator ended, exit status %1").arg(code));
+            cable_.pull();
+            log_->append("the cable is pulled: type \"plug\" to plug a new projector in at " + cable_.path());
+        });
+        log_->command = [this](const QString& line) {
+            if (line != "plug") return false;
+            plugAgain();
+            return true;
+        };
+    }
+
+    void plugAgain() {
+        if (simulator_.state() != QProcess::NotRunning) {
+            log_->append("the projector is plugged in already");
+            return;
+        }
+        simulator_.start(simPath_, simArgs_);
+        QString why;
+        QString pty;
+        {
+            // The log must not take the line that names the new pty.
+            const QSignalBlocker quiet(simulator_);
+            pty = app::awaitSimulator(simulator_, why);
+        }
+        if (pty.isEmpty()) why = "the simulator did not start: " + why;
+        else why = cable_.plug(pty);
+        if (!why.isEmpty()) {
+            log_->append(why);
+            return;
+        }
+        log_->setTitle("Simulated projector on " + pty);
+        log_->append("plugged in at " + cable_.path() + " (" + pty + ")");
+    }
+
+    void startPanel() {
+        panel_ = std::make_unique<app::PanelProgram>(
+            platform::qt::routedPortMap({{1, cable_.path().toStdString()}, {2, kMissingDevice}}));
+        QObject::connect(&panel_->port, &platform::qt::QtSerialPort::portLost, log_,
+                         [this](const QString& description) { log_->append("panel: " + description); });
+        const bool docked = desktopPlacesWindows();
+        if (docked) {
+            log_->dockInto(panel_->window);
+            ownLog_.release();  // the panel's window owns it now
+        }
+        panel_->start();
+        if (!docked) log_->placeBeside(panel_->window);
+    }
+
+    const QString simPath_;
+    const QStringList simArgs_;
+    QProcess simulator_;
+    Cable cable_;
+    // Declared before the panel, whose window may own the log instead.
+    std::unique_ptr<LogWindow> ownLog_;
+    LogWindow* log_ = nullptr;
+    std::unique_ptr<app::PanelProgram> panel_;
+};
+
+int printHelp(const QString& simPath) {
+    std::printf("Usage: qelo-demo [SIMULATOR OPTION]...\n"
+                "The panel wired to a simulated projector; the options go to the simulator:\n\n");
+    std::fflush(stdout);
+    return QProcess::execute(simPath, {"--help"});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    using namespace qelo;
-
     app::PanelApplication app(argc, argv);
-    QStringList simArgs = app.arguments().mid(1);
+    const QStringList simArgs = app.arguments().mid(1);
 
     const QString simPath = findSimulator();
-    if (simPath.isEmpty()) {
-        std::fprintf(stderr, "qelo-demo: cannot find %s next to this program or on the PATH\n", kSimulator);
-        return 1;
-    }
-    if (simArgs.contains("-h") || simArgs.contains("--help")) {
-        std::printf("Usage: qelo-demo [SIMULATOR OPTION]...\n"
-                    "The panel wired to a simulated projector; the options go to the simulator:\n\n");
-        std::fflush(stdout);
-        return QProcess::execute(simPath, {"--help"});
-    }
+    if (simPath.isEmpty())
+        return cannotStart(QString("cannot find %1 next to this program (%2) or on the PATH")
+                               .arg(kSimulator, QCoreApplication::applicationDirPath()));
+    if (simArgs.contains("-h") || simArgs.contains("--help")) return printHelp(simPath);
 
-    QProcess simulator;
-    // Its log is on standard error; standard output names the pty first and
-    // sums up at the end. An ended standard input (this program gone) ends it.
-    simulator.start(simPath, simArgs << "--exit-on-eof");
-    QString why;
-    const QString pty = app::awaitSimulator(simulator, why);
-    if (pty.isEmpty()) {
-        const QString text = "The simulated projector did not start (" + simPath + "):\n" + why;
-        std::fprintf(stderr, "qelo-demo: %s\n", qPrintable(text));
-        QMessageBox::critical(nullptr, "qelo-demo", text);
-        app::stopSimulator(simulator);
-        return 1;
-    }
-
-    QTemporaryDir cable;
-    const QString com1 = cable.filePath("COM1");
-    if (!cable.isValid() || !QFile::link(pty, com1)) {
-        std::fprintf(stderr, "qelo-demo: cannot make the link %s\n", qPrintable(com1));
-        app::stopSimulator(simulator);
-        return 1;
-    }
-
-    LogWindow log(simulator);
-    log.setWindowTitle("Simulated projector on " + pty);
-    QObject::connect(&simulator, &QProcess::readyReadStandardError, &log,
-                     [&] { log.append(QString::fromLocal8Bit(simulator.readAllStandardError())); });
-    QObject::connect(&simulator, &QProcess::readyReadStandardOutput, &log,
-                     [&] { log.append(QString::fromLocal8Bit(simulator.readAllStandardOutput())); });
-    log.append(QString::fromLocal8Bit(simulator.readAllStandardError()));  // what came before we listened
-    QObject::connect(&simulator, &QProcess::finished, &log, [&](int code, QProcess::ExitStatus status) {
-        log.append(status == QProcess::CrashExit ? QString("simulator crashed")
-                                                 : QString("simulator ended, exit status %1").arg(code));
-        QFile::remove(com1);
-        log.append("the cable is pulled: type \"plug\" to plug a new projector in at " + com1);
-    });
-    log.command = [&](const QString& line) {
-        if (line != "plug") return false;
-        if (simulator.state() != QProcess::NotRunning) {
-            log.append("the projector is plugged in already");
-            return true;
-        }
-        simulator.start(simPath, simArgs);
-        QString failed;
-        QString next;
-        {
-            // The log must not take the line that names the new pty.
-            const QSignalBlocker quiet(simulator);
-            next = app::awaitSimulator(simulator, failed);
-        }
-        if (next.isEmpty() || !QFile::link(next, com1)) {
-            log.append("the simulator did not start: " + failed);
-            return true;
-        }
-        log.setWindowTitle("Simulated projector on " + next);
-        log.append("plugged in at " + com1 + " (" + next + ")");
-        return true;
-    };
-
-    app::PanelProgram panel(platform::qt::routedPortMap({{1, com1.toStdString()}, {2, kMissingDevice}}));
-    QObject::connect(&panel.port, &platform::qt::QtSerialPort::portLost, &log,
-                     [&](const QString& description) { log.append("panel: " + description); });
-    panel.start();
-    log.placeBeside(panel.window);
-    log.show();
+    Demo demo(simPath, simArgs);
+    if (const QString why = demo.start(); !why.isEmpty()) return cannotStart(why);
     const int status = app.run();
-
-    simulator.disconnect();
-    app::stopSimulator(simulator);
-    // The simulator's summary line, for the terminal.
-    const QByteArray summary = simulator.readAllStandardOutput().trimmed();
-    if (!summary.isEmpty()) std::printf("simulator: %s\n", summary.constData());
+    demo.finish();
     return status;
 }

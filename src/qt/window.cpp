@@ -8,6 +8,7 @@
 #include <QLinearGradient>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlatformSurfaceEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -27,6 +28,8 @@ namespace layout = panel::layout;
 using layout::kTwipsPerPixel;
 
 namespace {
+
+constexpr Qt::WindowStates kLargeStates = Qt::WindowMaximized | Qt::WindowFullScreen;
 
 constexpr Qt::WindowFlags kFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -269,7 +272,16 @@ void QtWindow::applyHeight() {
     const layout::Form& form = layout::form();
     int client = px(form.clientHeight);
     if (height_) client = std::max(1, qRound(*height_ / kTwipsPerPixel) - kDesignFrameHeight);
-    setFixedSize(px(form.clientWidth), client);
+    setFixedSize(px(form.clientWidth) + dockedWidth_, client);
+    if (docked_) docked_->setGeometry(px(form.clientWidth), 0, dockedWidth_, client);
+}
+
+void QtWindow::dock(QWidget* side, int width) {
+    side->setParent(this);
+    docked_ = side;
+    dockedWidth_ = width;
+    applyHeight();
+    side->show();
 }
 
 // ---- events -------------------------------------------------------------
@@ -339,6 +351,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
     if (!isKey || !watched->isWidgetType()) return false;
     auto* receiver = static_cast<QWidget*>(watched);
     if (receiver->window() != this || isPropagatedKey(receiver, event)) return false;
+    if (docked_ && (receiver == docked_ || docked_->isAncestorOf(receiver))) return false;
     auto* key = static_cast<QKeyEvent*>(event);
     // One press of Space or Enter is one click, however long it is held:
     // repeats reach no control.
@@ -377,8 +390,16 @@ bool QtWindow::event(QEvent* event) {
         break;
     case QEvent::WindowStateChange:
         // Fixed size: no maximised or full-screen state.
-        if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
-            setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+        if (windowState() & kLargeStates) setWindowState(windowState() & ~kLargeStates);
+        break;
+    case QEvent::PlatformSurface:
+        if (static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
+            QPlatformSurfaceEvent::SurfaceCreated)
+            yieldSizeWhileMaximised();
+        break;
+    case QEvent::Resize:
+        // Back at its own size after a maximised moment: fixed again.
+        if (maximumSize() != minimumSize() && size() == minimumSize()) setMaximumSize(minimumSize());
         break;
     default:
         break;
@@ -386,7 +407,26 @@ bool QtWindow::event(QEvent* event) {
     return QWidget::event(event);
 }
 
+// Qt's own title bar on Wayland draws a maximise button whatever the hints
+// say, and a compositor cuts off a client whose surface keeps another size
+// than the maximised one it has acknowledged. So the size gives way from the
+// moment the window asks to be maximised until it is back at its own.
+void QtWindow::yieldSizeWhileMaximised() {
+    connect(windowHandle(), &QWindow::windowStateChanged, this, &QtWindow::yieldSize, Qt::UniqueConnection);
+}
+
+void QtWindow::yieldSize(Qt::WindowState state) {
+    if (state & kLargeStates) setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
 void QtWindow::paintEvent(QPaintEvent*) {
+    // Drawn at a size not its own, the window is still maximised: a
+    // compositor may drop a request to be normal that comes before the
+    // maximised frame, so it is asked again once that frame is out.
+    if (maximumSize() != minimumSize() && size() != minimumSize())
+        QMetaObject::invokeMethod(this, [this] {
+            if (windowHandle()) windowHandle()->setWindowStates(windowState() & ~kLargeStates);
+        }, Qt::QueuedConnection);
     QPainter painter(this);
     QPen pen(colour(layout::kLineColour));
     pen.setWidth(layout::kLineWidthPixels);

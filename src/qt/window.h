@@ -48,6 +48,12 @@ public:
     void unload() override;
     void end() override;
 
+    // A widget to the right of the panel, inside its window, sized with it:
+    // for a companion that must never cover the panel on a desktop that
+    // places windows itself. The window takes it over; keys typed into it
+    // are its own, not the panel's.
+    void dock(QWidget* side, int width);
+
     // Where failures of handlers called from Qt go (the program's reporter).
     void setFailureReporter(Delivery::Reporter reporter);
     // Runs a handler as the window runs those Qt calls: a failure goes to
@@ -72,6 +78,8 @@ protected:
 private:
     void build();
     void applyHeight();
+    void yieldSizeWhileMaximised();
+    void yieldSize(Qt::WindowState state);
     QMargins frameMargins() const;
     void releaseLostPresses();
     bool isPropagatedKey(QWidget* receiver, QEvent* event);
@@ -85,6 +93,8 @@ private:
     std::map<std::string, std::unique_ptr<QtTimer>> timers_;
     std::function<void(int, int)> keyDown_;
     std::optional<double> height_;
+    QPointer<QWidget> docked_;
+    int dockedWidth_ = 0;
     // The key press last previewed and the widget it has reached, so that
     // its propagation to the parents is not previewed again.
     const QEvent* lastKey_ = nullptr;
