@@ -55,7 +55,6 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTAL
 
 # ---- Manual pages and changelog, compressed as Debian wants them ---------------
 find_program(QELO_GZIP gzip)
-find_program(QELO_HELP2MAN help2man)
 set(qelo_man_dir ${CMAKE_BINARY_DIR}/packaging/man)
 set(qelo_gzipped)
 # The pages of the programs that print --help are made from it, so they never
@@ -63,15 +62,30 @@ set(qelo_gzipped)
 set(qelo_help_pages "qelo-ctl|run the projector's functions from a shell"
                     "qelo-projector-sim|a simulated data projector on a serial line or TCP port"
                     "qelo-bridge|every projector of a building on an MQTT broker")
+option(QELO_HELP_PAGES "Make the manual pages of the programs that print --help with help2man" ON)
+set(qelo_help_programs)
+foreach(entry IN LISTS qelo_help_pages)
+  string(REGEX REPLACE "\\|.*" "" program "${entry}")
+  if(TARGET ${program})
+    list(APPEND qelo_help_programs ${program})
+  endif()
+endforeach()
+if(QELO_HELP_PAGES AND qelo_help_programs)
+  find_program(QELO_HELP2MAN help2man)
+  # A package without those pages is a broken package, so it is never made
+  # by accident.
+  if(NOT QELO_HELP2MAN)
+    list(JOIN qelo_help_programs ", " qelo_names)
+    message(FATAL_ERROR "help2man is not installed, and it makes the manual pages of ${qelo_names}. "
+                        "Install it (sudo apt install help2man, or scripts/deps), or configure with "
+                        "-DQELO_HELP_PAGES=OFF to install and package without them.")
+  endif()
+endif()
 foreach(entry IN LISTS qelo_help_pages)
   string(REPLACE "|" ";" entry "${entry}")
   list(GET entry 0 program)
   list(GET entry 1 summary)
-  if(NOT TARGET ${program})
-    continue()
-  endif()
-  if(NOT QELO_HELP2MAN)
-    message(STATUS "help2man not found: no manual page for ${program}")
+  if(NOT TARGET ${program} OR NOT QELO_HELP_PAGES)
     continue()
   endif()
   add_custom_command(OUTPUT ${qelo_man_dir}/${program}.1
@@ -155,8 +169,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # is named here: the fonts that carry the arrows and the Japanese caption.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic")
-# The accessibility bus a screen reader listens on, and one to listen.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "at-spi2-core")
+# The accessibility bus a screen reader listens on, and one to listen; Qt's
+# Wayland platform, without which a Wayland desktop runs the panel through
+# XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "at-spi2-core, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "orca, mosquitto")
 include(CPack)
 

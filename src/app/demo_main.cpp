@@ -42,7 +42,7 @@ using namespace qelo;
 constexpr const char* kSimulator = "qelo-projector-sim";
 constexpr const char* kMissingDevice = "/dev/qelo-no-such-port";
 // The log's width when it shares the panel's window.
-constexpr int kDockedLogWidth = 480;
+constexpr int kDockedLogWidth = 400;
 
 // Next to this program, where the build tree puts it, or on the PATH.
 QString findSimulator() {

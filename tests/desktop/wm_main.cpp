@@ -18,11 +18,9 @@
 #include <string>
 
 #include "qt/setup.h"
+#include "x_server.h"
 
 namespace {
-
-// Exit status that ctest counts as skipped.
-constexpr int kSkipped = 77;
 
 int popup(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -39,59 +37,41 @@ int popup(int argc, char** argv) {
 class Desktop {
 public:
     ~Desktop() {
-        for (QProcess* p : {&wm_, &server_}) {
-            p->terminate();
-            p->waitForFinished();
-        }
+        wm_.terminate();
+        wm_.waitForFinished();
     }
 
     // Empty when it is up; otherwise why not.
     std::string start() {
-        for (const char* tool : {"Xvfb", "metacity", "xdotool", "xprop"})
+        for (const char* tool : {"metacity", "xdotool"})
             if (QStandardPaths::findExecutable(tool).isEmpty()) return std::string(tool) + " is not installed";
-        // The server writes the display it chose to its output.
-        server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-        if (!server_.waitForStarted()) return "Xvfb did not start";
-        while (!server_.canReadLine() && server_.waitForReadyRead(15000)) {
-        }
-        const std::string display = ":" + server_.readLine().trimmed().toStdString();
-        if (display.size() < 2) return "Xvfb named no display";
-        ::setenv("DISPLAY", display.c_str(), 1);
+        if (std::string why = server_.start(); !why.empty()) return why;
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-        // The number comes a little before the server takes clients.
-        if (!waitFor("xprop -root >/dev/null 2>&1")) return "Xvfb took no clients";
         for (int attempt = 0; attempt < 3 && !managed(); ++attempt) {
             wm_.terminate();
             wm_.waitForFinished();
             wm_.setProcessChannelMode(QProcess::ForwardedChannels);
+            qelo::test::endWithParent(wm_);
             wm_.start("metacity", {"--replace", "--sm-disable"});
             wm_.waitForStarted();
             // It manages the screen once it has announced itself on the root.
             // A loaded machine can take its time.
-            if (!waitFor("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window", 10000))
+            if (!qelo::test::waitFor("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window", 10000))
                 std::printf("desktop: metacity not managing the screen yet (attempt %d)\n", attempt + 1);
         }
         if (!managed()) return "metacity did not take over the screen";
-        std::printf("desktop: Xvfb on %s with metacity\n", display.c_str());
+        std::printf("desktop: Xvfb on %s with metacity\n", server_.display().c_str());
         return {};
     }
 
 private:
-    static bool waitFor(const char* probe, int ms = 15000) {
-        for (int waited = 0; std::system(probe) != 0; waited += 50) {
-            if (waited > ms) return false;
-            ::usleep(50 * 1000);
-        }
-        return true;
-    }
     // Without an event loop only a wait notices that it has ended.
     bool managed() {
         return wm_.state() == QProcess::Running && !wm_.waitForFinished(0) &&
                std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window") == 0;
     }
 
-    QProcess server_;
+    qelo::test::XServer server_;
     QProcess wm_;
 };
 
@@ -103,7 +83,7 @@ int main(int argc, char** argv) {
     Desktop desktop;
     if (const std::string why = desktop.start(); !why.empty()) {
         std::printf("desktop: skipped: %s\n", why.c_str());
-        return kSkipped;
+        return qelo::test::kSkipped;
     }
     QApplication app(argc, argv);
     qelo::platform::qt::setupStyle(app);

@@ -1,0 +1,68 @@
+#pragma once
+// A private X server for the desktop tiers: Xvfb on the first free display,
+// taking clients, ended with the tests.
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <cstdlib>
+#include <string>
+
+namespace qelo::test {
+
+// Exit status that ctest counts as skipped.
+constexpr int kSkipped = 77;
+
+// Runs a shell probe until it succeeds or ms pass.
+inline bool waitFor(const char* probe, int ms = 15000) {
+    for (int waited = 0; std::system(probe) != 0; waited += 50) {
+        if (waited > ms) return false;
+        ::usleep(50 * 1000);
+    }
+    return true;
+}
+
+// Servers a test starts go when the test does, even when it dies: left
+// running, they would hold ctest's pipe until its time-out.
+inline void endWithParent(QProcess& p) {
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+class XServer {
+public:
+    ~XServer() {
+        server_.terminate();
+        server_.waitForFinished();
+    }
+
+    // Empty when it takes clients (DISPLAY names it); otherwise why not.
+    std::string start() {
+        for (const char* tool : {"Xvfb", "xprop"})
+            if (QStandardPaths::findExecutable(tool).isEmpty()) return std::string(tool) + " is not installed";
+        // The server writes the display it chose to its output.
+        server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        endWithParent(server_);
+        server_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        if (!server_.waitForStarted()) return "Xvfb did not start";
+        while (!server_.canReadLine() && server_.waitForReadyRead(15000)) {
+        }
+        display_ = ":" + server_.readLine().trimmed().toStdString();
+        if (display_.size() < 2) return "Xvfb named no display";
+        ::setenv("DISPLAY", display_.c_str(), 1);
+        // The number comes a little before the server takes clients.
+        if (!waitFor("xprop -root >/dev/null 2>&1")) return "Xvfb took no clients";
+        return {};
+    }
+
+    const std::string& display() const { return display_; }
+
+private:
+    QProcess server_;
+    std::string display_;
+};
+
+}  // namespace qelo::test
