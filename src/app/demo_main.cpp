@@ -87,7 +87,7 @@ public:
         view_->setAccessibleName("Simulated projector's log");
         layout->addWidget(view_);
         input_ = new QLineEdit(this);
-        input_->setPlaceholderText("command for the projector: help, status, silent on, split 20, hangup, ...");
+        input_->setPlaceholderText("help, status, silent on, split 20, hangup, plug, ...");
         input_->setAccessibleName("Command for the simulated projector");
         layout->addWidget(input_);
         connect(input_, &QLineEdit::returnPressed, this, [this] { typed(input_->text().trimmed()); });
