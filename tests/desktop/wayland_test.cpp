@@ -105,7 +105,7 @@ bool near(QRgb a, QRgb b) {
 }
 
 // Where a picture of the panel's client area is on the screen, with a
-// little room for the pointer drawn over it.
+// little room for what a render and the screen may differ in (a focus frame).
 std::optional<QPoint> findOn(const QImage& shot, const QImage& picture) {
     const int w = picture.width(), h = picture.height();
     auto mismatches = [&](int x0, int y0, int step, int give) {
@@ -133,6 +133,14 @@ std::optional<QPoint> awaitOnScreen(const QImage& picture, int ms = 10000) {
     return std::nullopt;
 }
 
+// Waits until the picture has left the screen: weston fades a closed window
+// out, and its ghost must not be taken for the next one.
+void awaitGone(const QImage& picture, int ms = 10000) {
+    QElapsedTimer waited;
+    waited.start();
+    while (findOn(screen(), picture) && waited.elapsed() < ms) QCoreApplication::processEvents();
+}
+
 // Onto the compositor's own bar at the top, where no window goes: weston
 // draws its pointer wherever it last was, and it must not hide or hover
 // what the tests look for.
@@ -150,9 +158,14 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel.window));
         ASSERT_EQ(panel.window.size(), kCompact);
         pointAway();
-        const auto at = awaitOnScreen(panel.window.grab().toImage().convertToFormat(QImage::Format_RGB32));
+        picture = panel.window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const auto at = awaitOnScreen(picture);
         ASSERT_TRUE(at) << "the panel is not on the screen in full";
         origin = *at;
+    }
+    void TearDown() override {
+        panel.window.hide();
+        awaitGone(picture);
     }
 
     // Screen coordinates of a point of the panel's client area.
@@ -166,6 +179,7 @@ protected:
 
     Pty pty;
     Panel panel{pty.path()};
+    QImage picture;
     QPoint origin;
 };
 
@@ -219,12 +233,8 @@ TEST_F(OnWayland, AHoldRepeatsAtItsPace) {
 
 // The demo's log never covers the panel: the whole panel is in view.
 TEST_F(OnWayland, TheDemosLogLeavesThePanelInView) {
-    const QImage picture = panel.window.grab().toImage().convertToFormat(QImage::Format_RGB32);
     panel.window.hide();
-    // The compositor fades a closed window out: not the demo's panel.
-    QElapsedTimer fading;
-    fading.start();
-    while (findOn(screen(), picture) && fading.elapsed() < 10000) QCoreApplication::processEvents();
+    awaitGone(picture);
     QProcess demo;
     demo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     demo.start(QStringLiteral(QELO_BUILD_DIR "/src/app/qelo-demo"), {});
