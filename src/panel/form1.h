@@ -30,11 +30,16 @@ public:
     Form1& operator=(const Form1&) = delete;
 
     // ---- form-level state -------------------------------------------------
+    // ArrowMode, the pace of the next arrow hold: as Timer2 and Timer4 are,
+    // the menu's (after MENU and the like), or the digital zoom's.
+    static constexpr std::uint8_t kArrowsAsThey = 0;
+    static constexpr std::uint8_t kArrowsMenu = 1;
+    static constexpr std::uint8_t kArrowsFast = 3;
     std::string SendData;
     link::RenderedText RecvData;
     std::uint8_t WaitReply = 0;
     std::uint8_t RepeatCode = 0;
-    std::uint8_t ArrowMode = 0;
+    std::uint8_t ArrowMode = kArrowsAsThey;
     std::string PortSettings;
 
     // RecvData keeps at most this many characters until it is next emptied.

@@ -42,7 +42,7 @@ void Form1::Command_Click(const std::string& button) {
     if (b->menuPace) {
         // Sets the pace of the next arrow hold; starts nothing by itself.
         timer1_.setInterval(kMenuPace);
-        ArrowMode = 1;
+        ArrowMode = kArrowsMenu;
     }
 }
 

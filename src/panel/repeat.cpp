@@ -40,13 +40,12 @@ constexpr HoldButton kHold[] = {
 constexpr int kReplyTimeout = 500;
 constexpr int kDisplayClear = 1000;
 constexpr int kFastPace = 5;
-constexpr std::uint8_t kFastMode = 3;
 
 struct ArrowPace {
     int timeout;
     int clear;
 };
-// Mode 0 keeps whatever Timer2 and Timer4 hold.
+// kArrowsAsThey keeps whatever Timer2 and Timer4 hold.
 constexpr ArrowPace kMenuArrows{150, 190};
 constexpr ArrowPace kFastArrows{5, 5};
 
@@ -68,8 +67,8 @@ void Form1::Command_MouseDown(const std::string& button, const platform::MouseEv
     const HoldButton* b = findHold(button);
     if (!b) return;
     if (b->arrow) {
-        if (ArrowMode == 1 || ArrowMode == kFastMode) {
-            const ArrowPace pace = ArrowMode == 1 ? kMenuArrows : kFastArrows;
+        if (ArrowMode == kArrowsMenu || ArrowMode == kArrowsFast) {
+            const ArrowPace pace = ArrowMode == kArrowsMenu ? kMenuArrows : kFastArrows;
             timer2_.setInterval(pace.timeout);
             timer4_.setInterval(pace.clear);
         }
@@ -109,7 +108,7 @@ void Form1::Command_MouseUp(const std::string& button, const platform::MouseEven
     RecvData.clear();
     if (b->digitalZoom) {
         timer1_.setInterval(kFastPace);
-        ArrowMode = kFastMode;
+        ArrowMode = kArrowsFast;
     }
 }
 

@@ -122,8 +122,6 @@ public:
 
     // True while ticks are actually due (enabled with a positive interval).
     bool running() const { return timer_.isActive(); }
-    // Milliseconds to the next tick; -1 when none is due.
-    int remaining() const { return timer_.remainingTime(); }
 
 private:
     void apply(bool restart);

@@ -1,6 +1,6 @@
 #include "qt/delivery.h"
 
-#include <QtGlobal>
+#include "qt/logging.h"
 
 namespace qelo::platform::qt {
 
@@ -15,9 +15,9 @@ void Delivery::run(const std::function<void()>& handler) const {
             try {
                 throw;
             } catch (const std::exception& e) {
-                qWarning("unreported failure: %s", e.what());
+                qCWarning(lcFailure, "unreported failure: %s", e.what());
             } catch (...) {
-                qWarning("unreported failure");
+                qCWarning(lcFailure, "unreported failure");
             }
         }
     }

@@ -8,6 +8,8 @@
 #include <exception>
 #include <vector>
 
+#include "qt/logging.h"
+
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #endif
@@ -167,6 +169,13 @@ void QtSerialPort::openDevice(const std::string& dev) {
     enter({State::Open, number_, dev, {}, {}});
 }
 
+void QtSerialPort::enter(State next) {
+    static constexpr const char* kNames[] = {"closed", "open", "going", "lost"};
+    qCDebug(lcSerial, "COM%d %s: %s -> %s%s%s", next.number, next.device.c_str(), kNames[state_.kind],
+            kNames[next.kind], next.kind == State::Open ? "" : ": ", next.kind == State::Open ? "" : next.why.c_str());
+    state_ = std::move(next);
+}
+
 bool QtSerialPort::portOpen() const { return port_.isOpen() && state_.kind == State::Open; }
 
 std::string QtSerialPort::lostText() const { return prefixed(state_.device, state_.why + "; the port is closed"); }
@@ -214,6 +223,7 @@ void QtSerialPort::output(const std::string& text) {
              std::to_string(bytes.size()) + " bytes could be written (" +
              port_.errorString().toStdString() + ")");
     }
+    qCDebug(lcLink, "%s tx %s", state_.device.c_str(), bytes.toHex(' ').constData());
     // Hand the bytes to the system now, so that a dead line is reported by
     // this send and not by some later event.
     port_.flush();
@@ -223,6 +233,7 @@ void QtSerialPort::output(const std::string& text) {
 std::string QtSerialPort::input() {
     if (!portOpen()) fail("the port is not open");
     const QByteArray bytes = port_.readAll();
+    qCDebug(lcLink, "%s rx %s", state_.device.c_str(), bytes.toHex(' ').constData());
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 

@@ -105,7 +105,7 @@ private:
             return s;
         }
     } state_;
-    void enter(State next) { state_ = std::move(next); }
+    void enter(State next);
     std::string lostText() const;
     int event_ = 0;
     std::function<void()> handler_;

@@ -228,7 +228,6 @@ platform::Button& QtWindow::button(const std::string& name) { return byName(butt
 platform::Frame& QtWindow::frame(const std::string& name) { return byName(frames_, name, "frame"); }
 platform::RadioButton& QtWindow::radio(const std::string& name) { return byName(radios_, name, "radio button"); }
 platform::Timer& QtWindow::timer(const std::string& name) { return byName(timers_, name, "timer"); }
-QtButton& QtWindow::qtButton(const std::string& name) { return byName(buttons_, name, "button"); }
 QtTimer& QtWindow::qtTimer(const std::string& name) { return byName(timers_, name, "timer"); }
 
 // ---- geometry -----------------------------------------------------------

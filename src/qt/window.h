@@ -63,7 +63,6 @@ public:
     std::function<void(const std::string& text, const std::string& title)> messageBoxHook;
 
     // The adapters by name, for tests and tools.
-    QtButton& qtButton(const std::string& name);
     QtTimer& qtTimer(const std::string& name);
 
     // The platform key code of a Qt key: letters are 65..90 whatever the

@@ -12,6 +12,14 @@ namespace qelo::platform {
 
 // A failure of the serial service; what() is the service's own description,
 // which the operator gets to read verbatim.
+//
+// Failures travel in two tiers. A handler of the panel's own runs inside
+// Form1::dispatch, which shows a SerialError it did not catch in a message box
+// and goes on (the port switch catches its own, to fall back). Whatever still
+// escapes a handler that Qt's event delivery called, and anything else thrown,
+// goes to the adapters' Delivery and from there to the program's reporter,
+// never through Qt's frames. A call the logic makes itself (a radio button
+// selected from code) fails back to the logic, as any call does.
 class SerialError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

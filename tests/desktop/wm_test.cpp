@@ -43,7 +43,7 @@ protected:
         panel.window.setHeight(twips);
         const int pixels = qRound(twips / layout::kTwipsPerPixel) - kDesignFrameTwips / layout::kTwipsPerPixel;
         ASSERT_TRUE(QTest::qWaitFor([&] { return client().height() == pixels; }, 3000)) << client().height();
-        QTest::qWait(100);
+        QTest::qWait(100);  // for the X server to draw: nothing tells when it has
     }
 
     // The window as it is on the screen, title bar included.
@@ -100,7 +100,7 @@ TEST_F(OnADesktop, AHoldOutlastsAnotherProgramTakingTheFocus) {
     // Where the window manager has put the window is its business: point
     // into the window itself.
     ASSERT_TRUE(xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y())}));
-    QTest::qWait(100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return plus->underMouse(); }, 3000)) << "the pointer did not arrive";
     ASSERT_TRUE(xdotool({"mousedown", "1"}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return panel.form.RepeatCode != 0; }, 3000)) << "the press did not arrive";
     QElapsedTimer held;
@@ -127,7 +127,7 @@ TEST_F(OnADesktop, AHoldOutlastsAnotherProgramTakingTheFocus) {
     // or two. A hold that ended with the focus would have sent two or three.
     EXPECT_GE(count, 1 + ms / 250 - 2) << "after " << ms << " ms";
     EXPECT_LE(count, 1 + ms / 250 + 1) << "after " << ms << " ms";
-    QTest::qWait(600);
+    QTest::qWait(600);  // two periods and more with nothing sent
     EXPECT_EQ(panel.port.sent().size(), sent.size()) << "the repeat went on after the release";
     other.kill();
     other.waitForFinished(2000);
