@@ -121,106 +121,116 @@ QtWindow::QtWindow(QWidget* parent) : QWidget(parent, kFlags) {
 
 QtWindow::~QtWindow() = default;
 
-void QtWindow::build() {
-    std::map<std::string, QWidget*> containers{{layout::form().name, this}};
+struct QtWindow::Building {
+    std::map<std::string, QWidget*> containers;
     // One group per container. Left to themselves, radio buttons would count
     // those of nested frames in their group: a click on the selected COM1
     // would then clear it, the speed being selected below it.
     std::map<std::string, QButtonGroup*> groups;
     std::vector<std::pair<int, QWidget*>> tabOrder;
     std::vector<QWidget*> beneath;
+};
 
+void QtWindow::build() {
+    Building b{{{layout::form().name, this}}, {}, {}, {}};
     for (const layout::Control& c : layout::controls()) {
-        QWidget* parent = containers.at(c.container);
+        QWidget* parent = b.containers.at(c.container);
         QWidget* widget = nullptr;
         switch (c.kind) {
-        case layout::Kind::Frame: {
-            auto* frame = new QFrame(parent);
-            frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
-            frame->setLineWidth(1);
-            frame->setMidLineWidth(0);
-            fill(frame, c.back, QPalette::Window);
-            frames_.emplace(c.name, std::make_unique<QtFrame>(frame));
-            containers.emplace(c.name, frame);
-            widget = frame;
-            break;
-        }
-        case layout::Kind::Label: {
-            auto* label = new QLabel(parent);
-            fill(label, c.back, QPalette::Window);
-            if (!layout::isSystemColour(c.text)) {
-                QPalette palette = label->palette();
-                palette.setColor(QPalette::WindowText, colour(c.text));
-                label->setPalette(palette);
-            }
-            label->setFont(fontOf(c.font));
-            label->setAlignment(alignment(c.align));
-            // Titles wrap onto the lines their height gives them; the
-            // bordered display lines show one line, cut where it ends.
-            label->setWordWrap(!c.border);
-            if (c.border) {
-                label->setFrameStyle(QFrame::Box | QFrame::Plain);
-                label->setLineWidth(1);
-            }
-            labels_.emplace(c.name, std::make_unique<QtLabel>(label, c.caption));
-            if (parent == this) beneath.push_back(label);
-            widget = label;
-            break;
-        }
-        case layout::Kind::Button: {
-            auto* button = new QPushButton(parent);
-            button->setGeometry(pixelRect(c.left, c.top, c.width, c.height));
-            fill(button, c.back, QPalette::Button);
-            button->setFont(fontOf(c.font));
-            button->setAutoDefault(false);
-            button->setFocusPolicy(Qt::StrongFocus);
-            const bool hold = c.events == layout::Events::PressRelease;
-            buttons_.emplace(c.name, std::make_unique<QtButton>(button, c.caption, hold, delivery_));
-            tabOrder.emplace_back(c.tabIndex, button);
-            widget = button;
-            break;
-        }
-        case layout::Kind::Radio: {
-            auto* radio = new QRadioButton(parent);
-            radio->setBackgroundRole(QPalette::Window);  // buttons fill with Button otherwise
-            fill(radio, c.back, QPalette::Window);
-            radio->setFont(fontOf(c.font));
-            radio->setText(QString::fromUtf8(c.caption));
-            radio->setChecked(c.selected);
-            radio->setFocusPolicy(Qt::StrongFocus);
-            QButtonGroup*& group = groups[c.container];
-            if (!group) group = new QButtonGroup(this);
-            group->addButton(radio);
-            radios_.emplace(c.name, std::make_unique<QtRadio>(radio, delivery_));
-            tabOrder.emplace_back(c.tabIndex, radio);
-            widget = radio;
-            break;
-        }
+        case layout::Kind::Frame: widget = buildFrame(c, parent, b); break;
+        case layout::Kind::Label: widget = buildLabel(c, parent, b); break;
+        case layout::Kind::Button: widget = buildButton(c, parent, b); break;
+        case layout::Kind::Radio: widget = buildRadio(c, parent, b); break;
         }
         widget->setObjectName(QString::fromUtf8(c.name));
         widget->setGeometry(pixelRect(c.left, c.top, c.width, c.height));
         if (!c.visible) widget->hide();
     }
+    buildImage(b);
 
+    // Labels and the image lie on the window's surface, beneath every
+    // button and frame.
+    for (auto it = b.beneath.rbegin(); it != b.beneath.rend(); ++it) (*it)->lower();
+
+    std::stable_sort(b.tabOrder.begin(), b.tabOrder.end(),
+                     [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (std::size_t i = 1; i < b.tabOrder.size(); ++i)
+        QWidget::setTabOrder(b.tabOrder[i - 1].second, b.tabOrder[i].second);
+
+    for (const layout::TimerSpec& t : layout::timers())
+        timers_.emplace(t.name, std::make_unique<QtTimer>(t.name, t.interval, t.enabled, delivery_));
+}
+
+QWidget* QtWindow::buildFrame(const layout::Control& c, QWidget* parent, Building& b) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    frame->setLineWidth(1);
+    frame->setMidLineWidth(0);
+    fill(frame, c.back, QPalette::Window);
+    frames_.emplace(c.name, std::make_unique<QtFrame>(frame));
+    b.containers.emplace(c.name, frame);
+    return frame;
+}
+
+QWidget* QtWindow::buildLabel(const layout::Control& c, QWidget* parent, Building& b) {
+    auto* label = new QLabel(parent);
+    fill(label, c.back, QPalette::Window);
+    if (!layout::isSystemColour(c.text)) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, colour(c.text));
+        label->setPalette(palette);
+    }
+    label->setFont(fontOf(c.font));
+    label->setAlignment(alignment(c.align));
+    // Titles wrap onto the lines their height gives them; the bordered
+    // display lines show one line, cut where it ends.
+    label->setWordWrap(!c.border);
+    if (c.border) {
+        label->setFrameStyle(QFrame::Box | QFrame::Plain);
+        label->setLineWidth(1);
+    }
+    labels_.emplace(c.name, std::make_unique<QtLabel>(label, c.caption));
+    if (parent == this) b.beneath.push_back(label);
+    return label;
+}
+
+QWidget* QtWindow::buildButton(const layout::Control& c, QWidget* parent, Building& b) {
+    auto* button = new QPushButton(parent);
+    button->setGeometry(pixelRect(c.left, c.top, c.width, c.height));
+    fill(button, c.back, QPalette::Button);
+    button->setFont(fontOf(c.font));
+    button->setAutoDefault(false);
+    button->setFocusPolicy(Qt::StrongFocus);
+    const bool hold = c.events == layout::Events::PressRelease;
+    buttons_.emplace(c.name, std::make_unique<QtButton>(button, c.caption, hold, delivery_));
+    b.tabOrder.emplace_back(c.tabIndex, button);
+    return button;
+}
+
+QWidget* QtWindow::buildRadio(const layout::Control& c, QWidget* parent, Building& b) {
+    auto* radio = new QRadioButton(parent);
+    radio->setBackgroundRole(QPalette::Window);  // buttons fill with Button otherwise
+    fill(radio, c.back, QPalette::Window);
+    radio->setFont(fontOf(c.font));
+    radio->setText(QString::fromUtf8(c.caption));
+    radio->setChecked(c.selected);
+    radio->setFocusPolicy(Qt::StrongFocus);
+    QButtonGroup*& group = b.groups[c.container];
+    if (!group) group = new QButtonGroup(this);
+    group->addButton(radio);
+    radios_.emplace(c.name, std::make_unique<QtRadio>(radio, delivery_));
+    b.tabOrder.emplace_back(c.tabIndex, radio);
+    return radio;
+}
+
+void QtWindow::buildImage(Building& b) {
     const layout::Image& image = layout::image();
     auto* picture = new QLabel(this);
     picture->setObjectName(QString::fromUtf8(image.name));
     picture->setGeometry(pixelRect(image.left, image.top, image.width, image.height));
     picture->setPixmap(logo(image.pixelWidth, image.pixelHeight, devicePixelRatioF()));
     picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    beneath.push_back(picture);
-
-    // Labels and the image lie on the window's surface, beneath every
-    // button and frame.
-    for (auto it = beneath.rbegin(); it != beneath.rend(); ++it) (*it)->lower();
-
-    std::stable_sort(tabOrder.begin(), tabOrder.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 1; i < tabOrder.size(); ++i)
-        QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
-
-    for (const layout::TimerSpec& t : layout::timers())
-        timers_.emplace(t.name, std::make_unique<QtTimer>(t.name, t.interval, t.enabled, delivery_));
+    b.beneath.push_back(picture);
 }
 
 platform::Label& QtWindow::label(const std::string& name) { return byName(labels_, name, "label"); }

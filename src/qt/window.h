@@ -16,6 +16,10 @@
 #include "seam/platform.h"
 #include "qt/controls.h"
 
+namespace qelo::panel::layout {
+struct Control;
+}
+
 namespace qelo::platform::qt {
 
 class QtWindow final : public QWidget, public platform::Window {
@@ -76,6 +80,14 @@ protected:
 
 private:
     void build();
+    // One for each kind of control: makes the widget in parent, keeps its
+    // adapter, and notes what build() finishes once all are made.
+    struct Building;
+    QWidget* buildFrame(const panel::layout::Control& c, QWidget* parent, Building& b);
+    QWidget* buildLabel(const panel::layout::Control& c, QWidget* parent, Building& b);
+    QWidget* buildButton(const panel::layout::Control& c, QWidget* parent, Building& b);
+    QWidget* buildRadio(const panel::layout::Control& c, QWidget* parent, Building& b);
+    void buildImage(Building& b);
     void applyHeight();
     void yieldSizeWhileMaximised();
     void yieldSize(Qt::WindowState state);
