@@ -40,7 +40,6 @@ namespace {
 using namespace qelo;
 
 constexpr const char* kSimulator = "qelo-projector-sim";
-constexpr const char* kMissingDevice = "/dev/qelo-no-such-port";
 // The log's width when it shares the panel's window.
 constexpr int kDockedLogWidth = 400;
 
@@ -253,7 +252,7 @@ private:
 
     void startPanel() {
         panel_ = std::make_unique<app::PanelProgram>(
-            platform::qt::routedPortMap({{1, cable_.path().toStdString()}, {2, kMissingDevice}}));
+            platform::qt::routedPortMap({{1, cable_.path().toStdString()}, {2, platform::qt::kMissingDevice}}));
         QObject::connect(&panel_->port, &platform::qt::QtSerialPort::portLost, log_,
                          [this](const QString& description) { log_->append("panel: " + description); });
         const bool docked = desktopPlacesWindows();

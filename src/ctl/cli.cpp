@@ -58,7 +58,7 @@ std::string keyOf(std::string_view name) { return join(wordsOf(name), " "); }
 // The cursor pad's captions are arrows; scripts name them in words.
 const char* arrowWord(std::string_view caption) {
     static constexpr std::pair<const char*, const char*> kArrows[] = {
-        {"↑", "up"}, {"↓", "down"}, {"→", "right"}, {"←", "left"}};
+        {link::kArrowUp, "up"}, {link::kArrowDown, "down"}, {link::kArrowRight, "right"}, {link::kArrowLeft, "left"}};
     for (auto [glyph, word] : kArrows)
         if (caption == glyph) return word;
     return nullptr;

@@ -49,10 +49,10 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"D.Zoom", "-", "C31", Sending::Held},
     {"Keystone", "+", "C8E", Sending::Held},
     {"Keystone", "-", "C8F", Sending::Held},
-    {"", "↑", "C3C", Sending::Held},
-    {"", "↓", "C3D", Sending::Held},
-    {"", "→", "C3A", Sending::Held},
-    {"", "←", "C3B", Sending::Held},
+    {"", kArrowUp, "C3C", Sending::Held},
+    {"", kArrowDown, "C3D", Sending::Held},
+    {"", kArrowRight, "C3A", Sending::Held},
+    {"", kArrowLeft, "C3B", Sending::Held},
     {"", "SELECT", "C3F", Sending::Held},
     {"", "R-CLICK", "C3E", Sending::Held},
     {"", "STATUS", "CR0", Sending::Click},
@@ -120,8 +120,8 @@ constexpr Token tokenOf(unsigned char c) {
     return {{'?', ' ', 0, 0}, 2};
 }
 
-// Rendering runs on every receive event over everything received so far:
-// one table lookup a byte keeps it cheap.
+// Every byte received is rendered as it arrives: one table lookup a byte
+// keeps it cheap.
 constexpr auto kTokens = [] {
     std::array<Token, 256> t{};
     for (int c = 0; c < 256; ++c) t[c] = tokenOf(static_cast<unsigned char>(c));

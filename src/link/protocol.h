@@ -16,6 +16,12 @@ inline constexpr char kCR = '\r';
 // What a projector answers to a control command.
 inline constexpr std::string_view kAck = "\x06\r";
 
+// The cursor pad's captions.
+inline constexpr const char* kArrowUp = "↑";
+inline constexpr const char* kArrowDown = "↓";
+inline constexpr const char* kArrowLeft = "←";
+inline constexpr const char* kArrowRight = "→";
+
 // A command frame: the three-character code followed by CR.
 std::string frame(std::string_view code);
 

@@ -22,7 +22,10 @@ struct Pair {
 
 // The cursor pad's captions are arrows, which a screen reader would read as
 // "upwards arrow" at best.
-constexpr Pair kArrows[] = {{"↑", "Cursor up"}, {"↓", "Cursor down"}, {"←", "Cursor left"}, {"→", "Cursor right"}};
+constexpr Pair kArrows[] = {{link::kArrowUp, "Cursor up"},
+                            {link::kArrowDown, "Cursor down"},
+                            {link::kArrowLeft, "Cursor left"},
+                            {link::kArrowRight, "Cursor right"}};
 
 // The captions the data-area toggle takes on, and what a click on it does
 // while it shows each; the first is the layout's own.

@@ -1,5 +1,6 @@
 #include "panel/layout.h"
 
+#include "link/protocol.h"
 #include "panel/find.h"
 
 #include <array>
@@ -41,8 +42,6 @@ constexpr auto Left = Align::Left;
 
 constexpr Form kForm{"Form1", "QELO   PLV7M & LV7M   CONTROL  Ver.1.30", 9270, 6615, 0xC0C0C0};
 
-constexpr const char* kGothic = "ＭＳ ゴシック";
-constexpr const char* kPGothic = "ＭＳ Ｐゴシック";
 
 constexpr std::array kFonts{
     Font{"G9b", kGothic, 9, 700},
@@ -54,10 +53,10 @@ constexpr std::array kFonts{
     Font{"P9.75b", kPGothic, 9.75, 700},
 };
 
-constexpr const char* kUp = "↑";
-constexpr const char* kLeftArrow = "←";
-constexpr const char* kRightArrow = "→";
-constexpr const char* kDown = "↓";
+constexpr const char* kUp = link::kArrowUp;
+constexpr const char* kLeftArrow = link::kArrowLeft;
+constexpr const char* kRightArrow = link::kArrowRight;
+constexpr const char* kDown = link::kArrowDown;
 
 constexpr std::array kControls{
     // Top row: POWER, INPUT SELECT, POWER MANAGEMENT.

@@ -24,6 +24,10 @@ enum class Align { Left, Centre, Right };
 // What a control raises that a handler listens to. No button has both.
 enum class Events { None, Click, PressRelease };
 
+// The design's two font families, which the Qt side maps to what Debian has.
+inline constexpr const char* kGothic = "ＭＳ ゴシック";
+inline constexpr const char* kPGothic = "ＭＳ Ｐゴシック";
+
 struct Font {
     const char* key;
     const char* family;  // UTF-8

@@ -24,6 +24,10 @@ std::string deviceAmong(int n, std::vector<std::string> devices);
 std::string defaultDeviceFor(int n);
 PortMap defaultPortMap();
 
+// A device that is never there: the demo's and the tests' COM2, whose
+// opening must fail.
+inline constexpr const char* kMissingDevice = "/dev/qelo-no-such-port";
+
 // Numbers found in routes go to their device, all others to fallback.
 PortMap routedPortMap(std::map<int, std::string> routes, PortMap fallback = defaultPortMap());
 

@@ -8,8 +8,8 @@
 namespace qelo::platform::qt {
 
 void installFonts() {
-    QFont::insertSubstitution(QStringLiteral(u"ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
-    QFont::insertSubstitution(QStringLiteral(u"ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
+    QFont::insertSubstitution(QString::fromUtf8(panel::layout::kGothic), QStringLiteral("IPAGothic"));
+    QFont::insertSubstitution(QString::fromUtf8(panel::layout::kPGothic), QStringLiteral("IPAPGothic"));
 }
 
 void setupStyle(QApplication& app) {

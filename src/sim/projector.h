@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "link/protocol.h"
+
 namespace qelo::sim {
 
 // Time since an arbitrary origin chosen by whoever drives the machine.
@@ -19,7 +21,7 @@ using Time = std::chrono::microseconds;
 using Millis = std::chrono::milliseconds;
 
 // The acknowledgement of a control command that was carried out.
-inline constexpr std::string_view kAck = "\x06\r";
+using link::kAck;
 
 struct Settings {
     int baud = 19200;

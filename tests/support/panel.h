@@ -23,7 +23,7 @@
 
 namespace qelo::test {
 
-inline constexpr const char* kMissingDevice = "/dev/qelo-no-such-port";
+using platform::qt::kMissingDevice;
 
 class Panel {
 public:
