@@ -39,8 +39,16 @@ std::string firstLineWith(const char* file, const char* key) {
     return {};
 }
 
-std::string loadAverage() {
+// /proc/loadavg as it reads: the 1, 5 and 15 min averages, running/total, last pid.
+std::string loadavgLine() {
     std::ifstream in("/proc/loadavg");
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::string loadAverage() {
+    std::istringstream in(loadavgLine());
     double a = 0, b = 0, c = 0;
     in >> a >> b >> c;
     return fmt("%.2f %.2f %.2f", a, b, c);
@@ -153,11 +161,7 @@ int main(int argc, char** argv) {
     auto wanted = [&](int item) { return o.only.isEmpty() || o.only.split(',').contains(QString::number(item)); };
     const QDateTime began = QDateTime::currentDateTime();
     Report noise, r;
-    std::string startLoad;
-    {
-        std::ifstream in("/proc/loadavg");
-        std::getline(in, startLoad);
-    }
+    const std::string startLoad = loadavgLine();
     measureMachineNoise("at the start", noise);
 
     const std::vector<std::pair<int, std::function<void()>>> items = {
@@ -206,11 +210,7 @@ int main(int argc, char** argv) {
         }
     }
     measureMachineNoise("at the end", noise);
-    std::string endLoad;
-    {
-        std::ifstream in("/proc/loadavg");
-        std::getline(in, endLoad);
-    }
+    const std::string endLoad = loadavgLine();
     const qint64 seconds = began.secsTo(QDateTime::currentDateTime());
 
     std::ostringstream md;

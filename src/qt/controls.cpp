@@ -54,12 +54,6 @@ void QtLabel::show() {
 
 // ---- buttons ------------------------------------------------------------
 
-namespace {
-
-// Qt numbers its buttons by the same bits (1 left, 2 right, 4 middle), and
-// the side buttons and any further ones follow as 8, 16, ...
-int platformButton(Qt::MouseButton button) { return static_cast<int>(button); }
-
 int shiftState(Qt::KeyboardModifiers modifiers) {
     int shift = 0;
     if (modifiers & Qt::ShiftModifier) shift |= ShiftBit;
@@ -67,6 +61,12 @@ int shiftState(Qt::KeyboardModifiers modifiers) {
     if (modifiers & Qt::AltModifier) shift |= AltBit;
     return shift;
 }
+
+namespace {
+
+// Qt numbers its buttons by the same bits (1 left, 2 right, 4 middle), and
+// the side buttons and any further ones follow as 8, 16, ...
+int platformButton(Qt::MouseButton button) { return static_cast<int>(button); }
 
 bool isActivationKey(int key) {
     return key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter;

@@ -24,6 +24,9 @@ class QRadioButton;
 
 namespace qelo::platform::qt {
 
+// Qt's modifiers as the seam's ShiftMask bits, for mice and keys alike.
+int shiftState(Qt::KeyboardModifiers modifiers);
+
 class QtLabel final : public Label {
 public:
     QtLabel(QLabel* widget, std::string caption);

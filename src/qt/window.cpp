@@ -369,10 +369,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
     // control it is meant for; it goes on to that control untouched.
     if (event->type() == QEvent::KeyPress) {
         if (keyDown_) {
-            int shift = 0;
-            if (key->modifiers() & Qt::ShiftModifier) shift |= ShiftBit;
-            if (key->modifiers() & Qt::ControlModifier) shift |= CtrlBit;
-            if (key->modifiers() & Qt::AltModifier) shift |= AltBit;
+            const int shift = shiftState(key->modifiers());
             const int code = keyCode(key->key());
             delivery_.run([&] { keyDown_(code, shift); });
         }

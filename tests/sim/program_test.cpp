@@ -58,7 +58,7 @@ void expectCountsAtTerm(Simulator& sim, const std::string& counts) {
 }
 
 TEST(Program, AnswersOnItsPtyAcrossReopenAndCountsOnExit) {
-    Simulator sim(QELO_SIM_BINARY, {});
+    Simulator sim(QELO_SIM_PATH, {});
     const std::string path = sim.pty();
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
 
@@ -92,7 +92,7 @@ int connectTo(int port) {
 // A serial device server has one line: one client at a time, and the
 // projector behind it keeps its state from one connection to the next.
 TEST(Program, ServesOneTcpClientAtATimeAndKeepsItsStateBetweenThem) {
-    Simulator sim(QELO_SIM_BINARY, {"--listen", "127.0.0.1:0"});
+    Simulator sim(QELO_SIM_PATH, {"--listen", "127.0.0.1:0"});
     const std::string where = sim.device();
     ASSERT_EQ(where.rfind("tcp://127.0.0.1:", 0), 0u) << where;
     const int port = std::stoi(where.substr(where.rfind(':') + 1));
@@ -119,7 +119,7 @@ TEST(Program, NoClientHoldsTheTcpLine) {
     using Clock = std::chrono::steady_clock;
     int argc = 0;
     QCoreApplication events(argc, nullptr);  // the log arrives through it
-    Simulator sim(QELO_SIM_BINARY, {"--listen", "0", "--idle-timeout", "1"});
+    Simulator sim(QELO_SIM_PATH, {"--listen", "0", "--idle-timeout", "1"});
     const std::string where = sim.device();
     const int port = std::stoi(where.substr(where.rfind(':') + 1));
 
@@ -164,7 +164,7 @@ TEST(Program, StopsOnEachSignalWhateverItsStandardInputDoes) {
             else
                 sim.setStandardInputFile(source);
             sim.setStandardErrorFile(QProcess::nullDevice());
-            sim.start(QELO_SIM_BINARY, {"--listen", "0", "--quiet"});
+            sim.start(QELO_SIM_PATH, {"--listen", "0", "--quiet"});
             if (source == "yes") feeder.start("yes", {"status"});
             ASSERT_TRUE(sim.waitForReadyRead(5000));  // where it listens: the loop runs
             ::kill(static_cast<pid_t>(sim.processId()), signal);
@@ -180,7 +180,7 @@ TEST(Program, StopsOnEachSignalWhateverItsStandardInputDoes) {
 }
 
 TEST(Program, HangupEndsTheLineForThePanel) {
-    Simulator sim(QELO_SIM_BINARY, {"--quiet"});
+    Simulator sim(QELO_SIM_PATH, {"--quiet"});
     int fd = openRaw(sim.pty());
     EXPECT_EQ(exchange(fd, "CR4\r"), "11\r");
     sim.command("garbage on\nhangup");
@@ -196,7 +196,7 @@ TEST(Program, HangupEndsTheLineForThePanel) {
 TEST(Program, RejectsABadCommandLine) {
     for (const QStringList& args : {QStringList{"--baud", "fast"}, {"--state", "99"}, {"--bogus"}, {"a", "b"}}) {
         QProcess sim;
-        sim.start(QELO_SIM_BINARY, args);
+        sim.start(QELO_SIM_PATH, args);
         ASSERT_TRUE(sim.waitForFinished(3000)) << args[0].toStdString();
         EXPECT_EQ(sim.readAllStandardOutput(), "");
         EXPECT_EQ(sim.exitStatus() == QProcess::NormalExit ? sim.exitCode() : -1, 1) << args[0].toStdString();
