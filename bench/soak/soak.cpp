@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "harness/command_line.h"
+#include "harness/far_end.h"
 #include "support/panel.h"
 #include "support/simulator.h"
 
@@ -68,14 +69,6 @@ Options parse(const QStringList& arguments) {
     o.maxGrowthKib = line.whole("max-growth-kib", static_cast<int>(o.maxGrowthKib));
     o.simulator = line.text("simulator", QString::fromStdString(o.simulator)).toStdString();
     return o;
-}
-
-// Resident set size now, in KiB.
-long residentKib() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 // The kernel's own high-water mark of the resident set, in KiB.
@@ -119,10 +112,10 @@ int main(int argc, char** argv) {
             return 1;
         }
 
-        const long start = residentKib();
+        const long start = bench::residentKb();
         QTimer sampler;
         QObject::connect(&sampler, &QTimer::timeout, [&] {
-            peak = std::max(peak, residentKib());
+            peak = std::max(peak, bench::residentKb());
             ++samples;
         });
         sampler.start(1000);
@@ -144,10 +137,10 @@ int main(int argc, char** argv) {
         while (clock.elapsed() < o.seconds * 1000) {
             hold("Command48");  // D.Zoom +: 250 ms; its release sets the arrows to 5 ms
             hold("Command5");   // cursor up at 5 ms
-            if (++cycles == 1) warm = residentKib();
+            if (++cycles == 1) warm = bench::residentKb();
             if (clock.elapsed() / 60000 > lastReport) {
                 lastReport = clock.elapsed() / 60000;
-                std::printf("  %ld min: %ld KiB resident\n", lastReport, residentKib());
+                std::printf("  %ld min: %ld KiB resident\n", lastReport, bench::residentKb());
                 std::fflush(stdout);
             }
         }
@@ -156,7 +149,7 @@ int main(int argc, char** argv) {
         const double cpuBefore = cpuSeconds();
         spinFor(static_cast<int>(o.idleSeconds * 1000));
         const double idleCpu = cpuSeconds() - cpuBefore;
-        const long end = residentKib();
+        const long end = bench::residentKb();
         peak = std::max(peak, end);
 
         // Answers to the last frames of a hold that came after its release

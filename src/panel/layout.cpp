@@ -172,10 +172,10 @@ constexpr std::array kLines{
 constexpr Image kImage{"Image1", 8040, 0, 1200, 390, 80, 26};
 
 constexpr std::array kTimers{
-    TimerSpec{"Timer1", 200, false},
-    TimerSpec{"Timer2", 500, false},
-    TimerSpec{"Timer3", 5000, false},
-    TimerSpec{"Timer4", 1000, false},
+    TimerRow{"Timer1", 200, false},
+    TimerRow{"Timer2", 500, false},
+    TimerRow{"Timer3", 5000, false},
+    TimerRow{"Timer4", 1000, false},
 };
 
 }  // namespace
@@ -185,7 +185,7 @@ std::span<const Font> fonts() { return kFonts; }
 std::span<const Control> controls() { return kControls; }
 std::span<const Line> lines() { return kLines; }
 const Image& image() { return kImage; }
-std::span<const TimerSpec> timers() { return kTimers; }
+std::span<const TimerRow> timers() { return kTimers; }
 
 const Control* findControl(std::string_view name) { return findRow(controls(), name, &Control::name); }
 

@@ -65,7 +65,7 @@ struct Image {
     int pixelWidth, pixelHeight;
 };
 
-struct TimerSpec {
+struct TimerRow {
     const char* name;
     int interval;  // ms at start
     bool enabled;  // at start
@@ -85,7 +85,7 @@ std::span<const Font> fonts();
 std::span<const Control> controls();
 std::span<const Line> lines();
 const Image& image();
-std::span<const TimerSpec> timers();
+std::span<const TimerRow> timers();
 
 // nullptr when the layout has no such name.
 const Control* findControl(std::string_view name);

@@ -157,7 +157,7 @@ void QtWindow::build() {
     for (std::size_t i = 1; i < b.tabOrder.size(); ++i)
         QWidget::setTabOrder(b.tabOrder[i - 1].second, b.tabOrder[i].second);
 
-    for (const layout::TimerSpec& t : layout::timers())
+    for (const layout::TimerRow& t : layout::timers())
         timers_.emplace(t.name, std::make_unique<QtTimer>(t.name, t.interval, t.enabled, delivery_));
 }
 

@@ -72,7 +72,7 @@ FakeWindow::FakeWindow(FakeClock& clock) {
         for (FakeRadio* r : members)
             for (FakeRadio* other : members)
                 if (other != r) r->group.push_back(other);
-    for (const layout::TimerSpec& t : layout::timers()) {
+    for (const layout::TimerRow& t : layout::timers()) {
         timers[t.name] = std::make_unique<FakeTimer>(clock, t.interval);
         if (t.enabled) timers[t.name]->setEnabled(true);
     }

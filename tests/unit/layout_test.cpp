@@ -41,7 +41,7 @@ TEST(Layout, NamesAndTabIndexesAreUnique) {
         EXPECT_TRUE(names.insert(c.name).second) << "name twice: " << c.name;
         EXPECT_TRUE(tabs.insert(c.tabIndex).second) << "tab index twice: " << c.tabIndex << " " << c.name;
     }
-    for (const TimerSpec& t : timers()) EXPECT_TRUE(names.insert(t.name).second) << t.name;
+    for (const TimerRow& t : timers()) EXPECT_TRUE(names.insert(t.name).second) << t.name;
     for (const Line& l : lines()) EXPECT_TRUE(names.insert(l.name).second) << l.name;
     EXPECT_TRUE(names.insert(image().name).second);
     EXPECT_EQ(controls().size(), 86u);
@@ -144,7 +144,7 @@ TEST(Layout, FontsColoursAndStartUpState) {
         EXPECT_TRUE(findControl(display)->border) << display;
     }
     EXPECT_EQ(findFont("G8")->points, 8.25);
-    for (const TimerSpec& t : timers()) EXPECT_FALSE(t.enabled) << t.name;
+    for (const TimerRow& t : timers()) EXPECT_FALSE(t.enabled) << t.name;
 }
 
 TEST(Layout, PortPanelLiesAboveAndCoversTheComButton) {

@@ -65,7 +65,7 @@ TEST_F(WindowTest, EveryControlStandsAsTheTablesSay) {
         if (auto* radio = qobject_cast<QRadioButton*>(w)) { EXPECT_EQ(radio->isChecked(), c.selected); }
     }
     EXPECT_EQ(window->windowTitle(), QStringLiteral("QELO   PLV7M & LV7M   CONTROL  Ver.1.30"));
-    for (const layout::TimerSpec& t : layout::timers()) {
+    for (const layout::TimerRow& t : layout::timers()) {
         EXPECT_EQ(window->timer(t.name).interval(), t.interval) << t.name;
         EXPECT_EQ(window->qtTimer(t.name).running(), t.enabled) << t.name;
     }
