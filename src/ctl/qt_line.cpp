@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QTimer>
+#include <utility>
 
-#include "ctl/telnet.h"
 #include "ctl/telnet.h"
 #include "seam/platform.h"
 
@@ -21,6 +21,11 @@ platform::qt::PortMap mapFor(const std::string& device) {
 
 void EventLine::arrived(const std::string& bytes) {
     received_ += bytes;
+    wake();
+}
+
+void EventLine::failed(std::exception_ptr failure) {
+    if (!failure_) failure_ = std::move(failure);
     wake();
 }
 
@@ -43,6 +48,7 @@ std::string EventLine::receive(long long until) {
     } else {
         QCoreApplication::processEvents();
     }
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
     std::string got;
     got.swap(received_);
     // A lost line is reported once what it delivered has been handed on.
@@ -54,6 +60,9 @@ std::string EventLine::stamp() { return QDateTime::currentDateTime().toString("H
 
 QtLine::QtLine(const std::string& device, int port, int baud) : port_(mapFor(device)) {
     port_.onComm([this] { arrived(port_.input()); });
+    // Never a warning the run goes on past: whatever the receive handler
+    // let through ends this line's exchange.
+    port_.setFailureReporter([this](std::exception_ptr e) { failed(std::move(e)); });
     QObject::connect(&port_, &platform::qt::QtSerialPort::portLost, [this] { wake(); });
     port_.setCommPort(port);
     port_.setSettings(std::to_string(baud) + ",N,8,1");

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,8 @@ public:
 protected:
     void arrived(const std::string& bytes);
     void wake();
+    // A failure the device's event delivery caught: the next receive throws it.
+    void failed(std::exception_ptr failure);
     // Whether the line still works, and why not.
     virtual bool isOpen() const = 0;
     virtual std::string lostReason() const = 0;
@@ -33,6 +36,7 @@ protected:
 private:
     QElapsedTimer clock_;
     std::string received_;
+    std::exception_ptr failure_;
     QEventLoop* waiting_ = nullptr;
 };
 
