@@ -149,7 +149,7 @@ public:
     std::uint64_t receiveEvents() { return stamping().rxd().calls; }
 
 private:
-    StampingWindow& stamping() { return static_cast<StampingWindow&>(*seen); }
+    StampingWindow& stamping() { return static_cast<StampingWindow&>(program.view()); }
 };
 
 // Runs the event loop, blocked in it as the program is, for ms.

@@ -6,6 +6,8 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "panel/form1.h"
 #include "qt/serial_port.h"
@@ -30,19 +32,38 @@ private:
     void quitOnTermination();
 };
 
+// What a test or a benchmark puts in place of the program's own pieces;
+// empty, the program's.
+struct PanelHooks {
+    // What Form1 sees of the window, when it is not the window itself (a
+    // benchmark's stamping layer, say).
+    std::function<std::unique_ptr<platform::Window>(platform::qt::QtWindow&)> view;
+    // Where message boxes go instead of the screen.
+    std::function<void(const std::string& text, const std::string& title)> messageBox;
+};
+
 class PanelProgram {
 public:
     // Whatever a handler called from Qt lets through is reported in a
     // message box: the window and the port deliver Qt's events to the logic,
     // and they are the one place where failures are caught on the way.
-    explicit PanelProgram(platform::qt::PortMap map);
+    explicit PanelProgram(platform::qt::PortMap map, PanelHooks hooks = {});
     ~PanelProgram();  // closes the port, however the window was closed
 
     // Runs the start-up, then shows the window.
     void start();
 
+    // What Form1 sees of the window: the window, unless a hook put a view
+    // in between.
+    platform::Window& view() { return view_ ? *view_ : window; }
+
     platform::qt::QtWindow window;
     platform::qt::QtSerialPort port;
+
+private:
+    std::unique_ptr<platform::Window> view_;  // before form, which is built on it
+
+public:
     panel::Form1 form;
 
 private:

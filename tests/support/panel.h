@@ -1,24 +1,18 @@
 #pragma once
-// The real panel as the program puts it together: the Qt window, the Qt
-// serial adapter and Form1 between them, failures from Qt's delivery
-// reported in a message box, then Form_Load and show. Message boxes are
-// collected instead of shown. COM1 and COM2 lead wherever the test routes
-// them.
+// The real panel as the program puts it together (PanelProgram, started),
+// with message boxes collected instead of shown. COM1 and COM2 lead wherever
+// the test routes them.
 
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
 
-#include <exception>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "panel/form1.h"
-#include "qt/serial_port.h"
-#include "qt/window.h"
+#include "app/panel_program.h"
 #include "support/pty.h"
 
 namespace qelo::test {
@@ -27,25 +21,19 @@ using platform::qt::kMissingDevice;
 
 class Panel {
 public:
-    // What Form1 sees of the window, when it is not the window itself (a
-    // benchmark's stamping layer).
-    using View = std::function<std::unique_ptr<platform::Window>(platform::qt::QtWindow&)>;
+    using View = decltype(app::PanelHooks::view);
 
     // COM1 leads to com1, COM2 to a device that does not exist.
     explicit Panel(const std::string& com1, View view = {})
         : Panel(platform::qt::routedPortMap({{1, com1}, {2, kMissingDevice}}), std::move(view)) {}
     explicit Panel(platform::qt::PortMap map, View view = {})
-        : port(std::move(map)), seen(view ? view(window) : nullptr), form(seen ? *seen : window, port) {
-        window.messageBoxHook = [this](const std::string& text, const std::string&) { messages.push_back(text); };
-        const auto reporter = [this](const std::exception_ptr& failure) { report(failure); };
-        window.setFailureReporter(reporter);
-        port.setFailureReporter(reporter);
-        form.dispatch([this] { form.Form_Load(); });
-        window.show();
+        : program(std::move(map), {std::move(view), [this](const std::string& text, const std::string&) {
+                                       messages.push_back(text);
+                                   }}) {
+        program.start();
     }
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
-
     QPushButton* widget(const std::string& name) {
         auto* w = window.findChild<QPushButton*>(QString::fromStdString(name));
         if (!w) throw std::runtime_error("no button " + name);
@@ -66,22 +54,11 @@ public:
         return spinUntil([&] { return !window.timer("Timer2").enabled(); }, ms);
     }
 
-    platform::qt::QtSerialPort port;
-    platform::qt::QtWindow window;
-    std::unique_ptr<platform::Window> seen;
-    panel::Form1 form;
-    std::vector<std::string> messages;
-
-private:
-    void report(const std::exception_ptr& failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::exception& e) {
-            window.messageBox(e.what(), panel::kAppTitle);
-        } catch (...) {
-            window.messageBox("Unknown failure", panel::kAppTitle);
-        }
-    }
+    std::vector<std::string> messages;  // before the program, which may show one until its end
+    app::PanelProgram program;
+    platform::qt::QtSerialPort& port = program.port;
+    platform::qt::QtWindow& window = program.window;
+    panel::Form1& form = program.form;
 };
 
 // Splits what came over the line into frames at each CR.
