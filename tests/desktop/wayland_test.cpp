@@ -54,21 +54,14 @@ int grab(int argc, char** argv) {
 // Weston inside its own X server, in a runtime folder of its own.
 class Compositor {
 public:
-    ~Compositor() {
-        weston_.terminate();
-        weston_.waitForFinished();
-    }
-
     // Empty when Wayland clients can connect; otherwise why not.
     std::string start() {
-        for (const char* tool : {"weston", "xdotool"})
-            if (QStandardPaths::findExecutable(tool).isEmpty()) return std::string(tool) + " is not installed";
+        if (std::string why = missing({"weston", "xdotool"}); !why.empty()) return why;
         const QString plugin = QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/libqwayland-generic.so";
         if (!QFileInfo::exists(plugin)) return "Qt's Wayland platform (qt6-wayland) is not installed";
         if (std::string why = server_.start(); !why.empty()) return why;
         if (!runtime_.isValid()) return "no runtime folder";
         ::setenv("XDG_RUNTIME_DIR", qPrintable(runtime_.path()), 1);
-        endWithParent(weston_);
         weston_.start("weston", {"--backend=x11-backend.so", "--socket=qelo-test", "--width=1024", "--height=768",
                                  "--idle-time=0", "--no-config", "--log=" + runtime_.filePath("weston.log")});
         if (!weston_.waitForStarted()) return "weston did not start";
@@ -84,7 +77,7 @@ public:
 private:
     XServer server_;
     QTemporaryDir runtime_;  // 0700, as the protocol wants it
-    QProcess weston_;
+    Server weston_;
 };
 
 bool xdotool(const QStringList& args) { return QProcess::execute(QStringLiteral("xdotool"), args) == 0; }

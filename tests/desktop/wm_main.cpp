@@ -36,22 +36,14 @@ int popup(int argc, char** argv) {
 // Our programs in the background, ended with the tests.
 class Desktop {
 public:
-    ~Desktop() {
-        wm_.terminate();
-        wm_.waitForFinished();
-    }
-
     // Empty when it is up; otherwise why not.
     std::string start() {
-        for (const char* tool : {"metacity", "xdotool"})
-            if (QStandardPaths::findExecutable(tool).isEmpty()) return std::string(tool) + " is not installed";
+        if (std::string why = qelo::test::missing({"metacity", "xdotool"}); !why.empty()) return why;
         if (std::string why = server_.start(); !why.empty()) return why;
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         for (int attempt = 0; attempt < 3 && !managed(); ++attempt) {
-            wm_.terminate();
-            wm_.waitForFinished();
+            wm_.end();
             wm_.setProcessChannelMode(QProcess::ForwardedChannels);
-            qelo::test::endWithParent(wm_);
             wm_.start("metacity", {"--replace", "--sm-disable"});
             wm_.waitForStarted();
             // It manages the screen once it has announced itself on the root.
@@ -72,7 +64,7 @@ private:
     }
 
     qelo::test::XServer server_;
-    QProcess wm_;
+    qelo::test::Server wm_;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
 namespace qelo::test {
@@ -26,26 +27,35 @@ inline bool waitFor(const char* probe, int ms = 15000) {
     return true;
 }
 
-// Servers a test starts go when the test does, even when it dies: left
-// running, they would hold ctest's pipe until its time-out.
-inline void endWithParent(QProcess& p) {
-    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+// Why a tier cannot run here: the first of its tools not installed; empty
+// when all are.
+inline std::string missing(std::initializer_list<const char*> tools) {
+    for (const char* tool : tools)
+        if (QStandardPaths::findExecutable(tool).isEmpty()) return std::string(tool) + " is not installed";
+    return {};
 }
+
+// A server a test starts: it goes when the test does, even when the test
+// dies (left running, it would hold ctest's pipe until its time-out).
+class Server : public QProcess {
+public:
+    Server() {
+        setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    }
+    ~Server() override { end(); }
+    void end() {
+        terminate();
+        waitForFinished();
+    }
+};
 
 class XServer {
 public:
-    ~XServer() {
-        server_.terminate();
-        server_.waitForFinished();
-    }
-
     // Empty when it takes clients (DISPLAY names it); otherwise why not.
     std::string start() {
-        for (const char* tool : {"Xvfb", "xprop"})
-            if (QStandardPaths::findExecutable(tool).isEmpty()) return std::string(tool) + " is not installed";
+        if (std::string why = missing({"Xvfb", "xprop"}); !why.empty()) return why;
         // The server writes the display it chose to its output.
         server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        endWithParent(server_);
         server_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
         if (!server_.waitForStarted()) return "Xvfb did not start";
         while (!server_.canReadLine() && server_.waitForReadyRead(15000)) {
@@ -61,7 +71,7 @@ public:
     const std::string& display() const { return display_; }
 
 private:
-    QProcess server_;
+    Server server_;
     std::string display_;
 };
 
