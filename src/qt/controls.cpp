@@ -230,8 +230,9 @@ void QtRadio::setValue(bool selected) {
             QSignalBlocker quiet(widget_);
             widget_->setChecked(true);
         }
-        // Called by the logic: its failures go back to the caller.
-        if (click_) click_();
+        // Selected from code, the handler still runs as Qt's events do: one
+        // place catches and reports what it lets through.
+        delivery_.run(click_);
     } else {
         // A group's selected button cannot be cleared while it is exclusive.
         QButtonGroup* group = widget_->group();

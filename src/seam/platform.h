@@ -18,8 +18,8 @@ namespace qelo::platform {
 // and goes on (the port switch catches its own, to fall back). Whatever still
 // escapes a handler that Qt's event delivery called, and anything else thrown,
 // goes to the adapters' Delivery and from there to the program's reporter,
-// never through Qt's frames. A call the logic makes itself (a radio button
-// selected from code) fails back to the logic, as any call does.
+// never through Qt's frames; so does a handler that runs because the logic
+// selected a radio button.
 class SerialError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -352,6 +352,9 @@ TEST_F(WindowTest, FailuresOfHandlersGoToTheReporter) {
     QTest::keyClick(widget("Command17"), Qt::Key_A);
     ASSERT_EQ(reported.size(), 3u);
     EXPECT_EQ(reported.back(), "key failed");
+    window->radio("Option2").onClick([] { throw std::runtime_error("selection failed"); });
+    window->radio("Option2").setValue(true);
+    EXPECT_EQ(reported.back(), "selection failed");
 }
 
 TEST_F(WindowTest, MessageBoxIsAModalWarningWithOneOk) {
