@@ -52,7 +52,7 @@ std::string EventLine::receive(long long until) {
     std::string got;
     got.swap(received_);
     // A lost line is reported once what it delivered has been handed on.
-    if (got.empty() && !isOpen() && !lostReason().empty()) throw platform::SerialError(lostReason());
+    if (got.empty() && !isOpen() && !lostReason().empty()) throw platform::LineError(lostReason());
     return got;
 }
 
@@ -93,7 +93,7 @@ TcpLine::TcpLine(std::string address, const TcpAddress& to) : address_(std::move
                                     ? socket_.errorString().toStdString()
                                     : "no connection within " + std::to_string(kConnectMs / 1000) + " s";
         socket_.abort();
-        throw platform::SerialError(address_ + ": " + why);
+        throw platform::LineError(address_ + ": " + why);
     }
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // A flood is taken in a bounded piece at a time, not all at once.
@@ -128,9 +128,9 @@ TcpLine::~TcpLine() {
 }
 
 void TcpLine::send(const std::string& bytes) {
-    if (!isOpen()) throw platform::SerialError(lost_.empty() ? address_ + ": not connected" : lost_);
+    if (!isOpen()) throw platform::LineError(lost_.empty() ? address_ + ": not connected" : lost_);
     if (socket_.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
-        throw platform::SerialError(address_ + ": " + socket_.errorString().toStdString());
+        throw platform::LineError(address_ + ": " + socket_.errorString().toStdString());
     socket_.flush();
 }
 

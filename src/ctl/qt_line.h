@@ -43,7 +43,7 @@ private:
 class QtLine : public EventLine {
 public:
     // device empty: port number as the panel maps it. Opens the port;
-    // throws platform::SerialError when it cannot.
+    // throws platform::LineError when it cannot.
     QtLine(const std::string& device, int port, int baud);
     ~QtLine() override;
 
@@ -65,7 +65,7 @@ inline constexpr int kQuietMs = 100;
 
 class TcpLine : public EventLine {
 public:
-    // Connects; throws platform::SerialError with the reason when it cannot.
+    // Connects; throws platform::LineError with the reason when it cannot.
     TcpLine(std::string address, const TcpAddress& to);
     ~TcpLine() override;
 
@@ -84,7 +84,7 @@ private:
 
 // The line a --device names: a serial device (port number port as the panel
 // maps it when device is empty), tcp:// or rfc2217://. Throws
-// platform::SerialError when it cannot be opened.
+// platform::LineError when it cannot be opened.
 std::unique_ptr<Line> openLine(const std::string& device, int port, int baud);
 
 }  // namespace qelo::ctl

@@ -292,7 +292,7 @@ Exchange Runner::exchange(const Action& a, long long waitMs) {
         check(a, *got, x);
         // Something else followed by a hang-up is the server's last word, not an answer.
         if (x.status != kDone) takeIn(line_.now());
-    } catch (const platform::SerialError& e) {
+    } catch (const platform::LineError& e) {
         lost(e.what(), x);
     }
     return x;
@@ -326,7 +326,7 @@ int Runner::run(const Options& o) {
     watch_ = o.watch;
     try {
         if (line_.quietMs() > 0) settle(line_.quietMs(), line_.now() + o.timeoutMs);
-    } catch (const platform::SerialError& e) {
+    } catch (const platform::LineError& e) {
         Exchange x;
         lost(e.what(), x);
         if (!o.actions.empty() && !report(o.actions.front(), x, o)) return kOutputLost;
@@ -340,7 +340,7 @@ int Runner::run(const Options& o) {
                 due = std::max(due + o.intervalMs, line_.now());
                 try {
                     idle(due);
-                } catch (const platform::SerialError& e) {
+                } catch (const platform::LineError& e) {
                     Exchange x;
                     lost(e.what(), x);
                     return report(a, x, o) ? kPortFailed : kOutputLost;
@@ -362,7 +362,7 @@ int runOn(const std::function<std::unique_ptr<Line>()>& open, const std::string&
     std::unique_ptr<Line> line;
     try {
         line = open();
-    } catch (const platform::SerialError& e) {
+    } catch (const platform::LineError& e) {
         err << "qelo-ctl: " << e.what() << '\n' << std::flush;
         if (o.json) {
             const std::string time = utcNow();

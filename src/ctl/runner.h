@@ -17,11 +17,11 @@ namespace qelo::ctl {
 class Line {
 public:
     virtual ~Line() = default;
-    // Writes a whole frame; throws platform::SerialError when it cannot.
+    // Writes a whole frame; throws platform::LineError when it cannot.
     virtual void send(const std::string& bytes) = 0;
     // What has arrived, waiting until something does or until the time
     // `until` (ms on now()'s clock); empty when nothing came. Throws
-    // platform::SerialError when the line is gone.
+    // platform::LineError when the line is gone.
     virtual std::string receive(long long until) = 0;
     // Milliseconds since some fixed start.
     virtual long long now() = 0;

@@ -62,7 +62,7 @@ void Form1::warn(const std::string& text) { window_.messageBox(text, kAppTitle);
 void Form1::dispatch(const std::function<void()>& handler) {
     try {
         handler();
-    } catch (const platform::SerialError& e) {
+    } catch (const platform::LineError& e) {
         warn(e.what());
     }
 }
@@ -70,7 +70,7 @@ void Form1::dispatch(const std::function<void()>& handler) {
 void Form1::dispatchHold(const std::function<void()>& handler) {
     try {
         handler();
-    } catch (const platform::SerialError& e) {
+    } catch (const platform::LineError& e) {
         // One failure per hold, not one per tick: the hold ends as its
         // release would end it, before the modal box lets timers run again.
         if (const HoldButton* held = findHold(RepeatCode)) Command_MouseUp(held->name, {});

@@ -26,7 +26,7 @@ void Form1::Form_Load() {
         port_.setCommPort(1);
         port_.setSettings(PortSettings);
         port_.setPortOpen(true);
-    } catch (const platform::SerialError&) {
+    } catch (const platform::LineError&) {
         // Not reported here: selecting COM1 below opens port 1 again and
         // tells the operator if that fails too, so one problem gives one box.
     }
@@ -45,7 +45,7 @@ void Form1::portSwitch(int number, int fallback) {
     auto attempt = [&failure](auto&& operation) {
         try {
             operation();
-        } catch (const platform::SerialError& e) {
+        } catch (const platform::LineError& e) {
             failure = e.what();
         }
     };
@@ -76,7 +76,7 @@ void Form1::speedSwitch(const char* settings) {
 void Form1::Command16_Click() {
     try {
         port_.setPortOpen(false);
-    } catch (const platform::SerialError&) {
+    } catch (const platform::LineError&) {
         // Leaving must not depend on the port: it may be gone already.
     }
     window_.unload();

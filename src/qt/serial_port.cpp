@@ -35,7 +35,7 @@ std::string withoutDevice(const std::string& what, const std::string& device) {
 
 LineSettings parseSettings(const std::string& settings, const std::string& device) {
     auto bad = [&](const std::string& why) {
-        throw SerialError(prefixed(device, "invalid settings \"" + settings + "\": " + why));
+        throw LineError(prefixed(device, "invalid settings \"" + settings + "\": " + why));
     };
     std::vector<std::string> parts;
     for (const QByteArray& part : QByteArray::fromStdString(settings).split(','))
@@ -81,7 +81,7 @@ QtSerialPort::~QtSerialPort() {
     if (port_.isOpen()) port_.close();
 }
 
-void QtSerialPort::fail(const std::string& what) const { throw SerialError(prefixed(device(), what)); }
+void QtSerialPort::fail(const std::string& what) const { throw LineError(prefixed(device(), what)); }
 
 std::string QtSerialPort::device() const {
     if (state_.kind == State::Open || state_.kind == State::Going) return state_.device;
@@ -99,7 +99,7 @@ std::string QtSerialPort::deviceFor(int number) const {
 }
 
 void QtSerialPort::setCommPort(int number) {
-    if (number < 1) throw SerialError("COM" + std::to_string(number) + ": invalid port number");
+    if (number < 1) throw LineError("COM" + std::to_string(number) + ": invalid port number");
     if (number == number_) return;
     if (portOpen()) fail("the port is open; close it before choosing another port");
     number_ = number;
@@ -142,7 +142,7 @@ void QtSerialPort::setPortOpen(bool open) {
     const std::string dev = deviceFor(number_);
     try {
         openDevice(dev);
-    } catch (const SerialError& e) {
+    } catch (const LineError& e) {
         enter({State::Closed, number_, dev, withoutDevice(e.what(), dev), {}});
         throw;
     }
@@ -164,7 +164,7 @@ void QtSerialPort::openDevice(const std::string& dev) {
             why = "the path is too long to lock the device (its lock file's name would be " +
                   std::to_string(kLockPrefix + dev.size()) + " characters, the system allows " +
                   std::to_string(NAME_MAX) + "): use a shorter path or a symbolic link";
-        throw SerialError(prefixed(dev, why));
+        throw LineError(prefixed(dev, why));
     }
     enter({State::Open, number_, dev, {}, {}});
 }
@@ -188,7 +188,7 @@ std::string QtSerialPort::lostReason() const {
 void QtSerialPort::failNotOpen() const {
     const std::string dev = state_.device.empty() ? deviceFor(state_.number) : state_.device;
     const std::string again = state_.again.empty() ? "" : ", and opening it again failed (" + state_.again + ")";
-    throw SerialError(dev + " (COM" + std::to_string(state_.number) + ") is not open: " + state_.why + again +
+    throw LineError(dev + " (COM" + std::to_string(state_.number) + ") is not open: " + state_.why + again +
                       (state_.reopenable() ? ". Plug it in again, or choose a port with COM." : ". Choose a port with COM."));
 }
 
@@ -199,13 +199,13 @@ bool QtSerialPort::State::reopenable() const {
 }
 
 void QtSerialPort::reopenLost() {
-    if (state_.kind == State::Going) throw SerialError(lostText());  // it is going away right now
+    if (state_.kind == State::Going) throw LineError(lostText());  // it is going away right now
     if (!state_.reopenable()) failNotOpen();
     // Once per write, by the path that was lost: a new look-up of the number
     // could lead to somebody else's adapter.
     try {
         openDevice(state_.device);
-    } catch (const SerialError& e) {
+    } catch (const LineError& e) {
         State lost = state_;
         lost.again = withoutDevice(e.what(), state_.device);
         enter(std::move(lost));
@@ -218,7 +218,7 @@ void QtSerialPort::output(const std::string& text) {
     const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
     const qint64 written = port_.write(bytes);
     if (written != bytes.size()) {
-        if (state_.kind == State::Going) throw SerialError(lostText());
+        if (state_.kind == State::Going) throw LineError(lostText());
         fail("only " + std::to_string(std::max<qint64>(written, 0)) + " of " +
              std::to_string(bytes.size()) + " bytes could be written (" +
              port_.errorString().toStdString() + ")");
@@ -227,7 +227,7 @@ void QtSerialPort::output(const std::string& text) {
     // Hand the bytes to the system now, so that a dead line is reported by
     // this send and not by some later event.
     port_.flush();
-    if (state_.kind == State::Going) throw SerialError(lostText());
+    if (state_.kind == State::Going) throw LineError(lostText());
 }
 
 std::string QtSerialPort::input() {

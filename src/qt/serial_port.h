@@ -16,7 +16,7 @@
 //   close ends the attempts. Pseudo-terminals are never tried again.
 // - A write to a port that is not open names the port number last chosen
 //   and its device, not whatever number the port was set to afterwards.
-// - Every failure is a SerialError whose text starts with the device path.
+// - Every failure is a LineError whose text starts with the device path.
 
 #include <QObject>
 #include <QSerialPort>
@@ -38,7 +38,7 @@ struct LineSettings {
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 };
 
-// Parses "baud,parity,data bits,stop bits"; throws SerialError saying which
+// Parses "baud,parity,data bits,stop bits"; throws LineError saying which
 // part is wrong. device only prefixes the description.
 LineSettings parseSettings(const std::string& settings, const std::string& device = {});
 

@@ -10,17 +10,17 @@
 
 namespace qelo::platform {
 
-// A failure of the serial service; what() is the service's own description,
-// which the operator gets to read verbatim.
+// A failure of the line to the projector, serial or network; what() is the
+// line's own description, which the operator gets to read verbatim.
 //
 // Failures travel in two tiers. A handler of the panel's own runs inside
-// Form1::dispatch, which shows a SerialError it did not catch in a message box
+// Form1::dispatch, which shows a LineError it did not catch in a message box
 // and goes on (the port switch catches its own, to fall back). Whatever still
 // escapes a handler that Qt's event delivery called, and anything else thrown,
 // goes to the adapters' Delivery and from there to the program's reporter,
 // never through Qt's frames; so does a handler that runs because the logic
 // selected a radio button.
-class SerialError : public std::runtime_error {
+class LineError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -135,7 +135,7 @@ public:
     virtual void end() = 0;
 };
 
-// The serial service. Every operation that can fail throws SerialError.
+// The serial service. Every operation that can fail throws LineError.
 class SerialPort {
 public:
     static constexpr int ReceiveEvent = 2;

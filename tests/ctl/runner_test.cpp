@@ -34,7 +34,7 @@ public:
 
     void send(const std::string& bytes) override {
         if (static_cast<int>(sent.size()) == failSendAt)
-            throw qelo::platform::SerialError("/dev/pts/9: the device went away (the line was hung up)");
+            throw qelo::platform::LineError("/dev/pts/9: the device went away (the line was hung up)");
         sent.push_back({now_, bytes});
         if (auto it = answers.find(bytes); it != answers.end())
             for (const auto& a : it->second) arrive(now_ + a.delay, a.bytes);
@@ -45,7 +45,7 @@ public:
         now_ = std::max(now_, next);
         std::string got;
         if (closedAt >= 0 && now_ >= closedAt && std::none_of(due_.begin(), due_.end(), [&](auto& d) { return d.first <= now_; }))
-            throw qelo::platform::SerialError("tcp://127.0.0.1:7: the server closed the connection");
+            throw qelo::platform::LineError("tcp://127.0.0.1:7: the server closed the connection");
         for (auto it = due_.begin(); it != due_.end();) {
             if (it->first <= now_) {
                 got += it->second;

@@ -11,7 +11,7 @@
 namespace qelo::test {
 namespace {
 
-using platform::SerialError;
+using platform::LineError;
 using platform::qt::QtSerialPort;
 
 // ---- the mapping from port numbers to devices --------------------------
@@ -68,7 +68,7 @@ TEST_P(Settings, AreParsedOrRejectedWithAReason) {
     try {
         platform::qt::parseSettings(c.text, "/dev/ttyS0");
         FAIL() << "accepted " << c.text;
-    } catch (const SerialError& e) {
+    } catch (const LineError& e) {
         const std::string what = e.what();
         EXPECT_EQ(what.rfind("/dev/ttyS0: invalid settings \"", 0), 0u) << what;
         EXPECT_NE(what.find(c.complaint), std::string::npos) << what;
@@ -185,20 +185,20 @@ TEST_F(PortOnPty, ClosingIsIdempotentAndWritesThenFailNamingTheDevice) {
     try {
         port.output("C00\r");
         FAIL() << "wrote to a closed port";
-    } catch (const SerialError& e) {
+    } catch (const LineError& e) {
         EXPECT_EQ(std::string(e.what()), pty.path() + " (COM1) is not open: it was closed. Choose a port with COM.");
     }
 }
 
 TEST_F(PortOnPty, PortNumberIsNotChangedUnderAnOpenPort) {
     open();
-    EXPECT_THROW(port.setCommPort(2), SerialError);
+    EXPECT_THROW(port.setCommPort(2), LineError);
     EXPECT_EQ(port.commPort(), 1);
     EXPECT_TRUE(port.portOpen());
     port.setPortOpen(false);
     port.setCommPort(2);
     EXPECT_EQ(port.commPort(), 2);
-    EXPECT_THROW(port.setCommPort(0), SerialError);
+    EXPECT_THROW(port.setCommPort(0), LineError);
 }
 
 TEST_F(PortOnPty, AMissingDeviceFailsToOpenWithTheSystemsWords) {
@@ -206,7 +206,7 @@ TEST_F(PortOnPty, AMissingDeviceFailsToOpenWithTheSystemsWords) {
     try {
         port.setPortOpen(true);
         FAIL() << "opened a device that does not exist";
-    } catch (const SerialError& e) {
+    } catch (const LineError& e) {
         EXPECT_EQ(std::string(e.what()), "/dev/qelo-no-such-port: No such file or directory");
     }
     EXPECT_FALSE(port.portOpen());
@@ -214,7 +214,7 @@ TEST_F(PortOnPty, AMissingDeviceFailsToOpenWithTheSystemsWords) {
 
 TEST_F(PortOnPty, MalformedSettingsLeaveTheOpenLineAlone) {
     open();
-    EXPECT_THROW(port.setSettings("19200;N;8;1"), SerialError);
+    EXPECT_THROW(port.setSettings("19200;N;8;1"), LineError);
     EXPECT_EQ(port.settings(), "19200,N,8,1");
     termios t = line();
     EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
@@ -241,7 +241,7 @@ TEST_F(PortOnPty, AVanishingDeviceClosesThePortWithoutSpinning) {
     try {
         port.output("CR0\r");
         FAIL() << "wrote to a vanished device";
-    } catch (const SerialError& e) {
+    } catch (const LineError& e) {
         const std::string what = e.what();
         EXPECT_EQ(what.rfind(pty.path() + " (COM1) is not open: the device went away (", 0), 0u) << what;
         EXPECT_NE(what.find("hung up"), std::string::npos) << what;
@@ -253,10 +253,10 @@ TEST_F(PortOnPty, AWriteToADeadLineFailsAtOnceAndClosesThePort) {
     pty.dropSlave();
     pty.hangUp();
     // No event loop turn in between: the write itself must find out.
-    EXPECT_THROW(port.output("C00\r"), SerialError);
+    EXPECT_THROW(port.output("C00\r"), LineError);
     EXPECT_FALSE(port.portOpen());
     ASSERT_TRUE(spinUntil([&] { return port.lostReason() != ""; }, 1000));
-    EXPECT_THROW(port.output("C00\r"), SerialError);
+    EXPECT_THROW(port.output("C00\r"), LineError);
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ FakeWindow::FakeWindow(FakeClock& clock) {
 void FakeSerialPort::check(Op op) {
     for (int p : {port_, 0}) {
         auto it = failures_.find({op, p});
-        if (it != failures_.end()) throw platform::SerialError(it->second);
+        if (it != failures_.end()) throw platform::LineError(it->second);
     }
 }
 
@@ -105,7 +105,7 @@ void FakeSerialPort::setPortOpen(bool open) {
 
 void FakeSerialPort::output(const std::string& text) {
     check(Op::Output);
-    if (!open_) throw platform::SerialError("COM" + std::to_string(port_) + ": port is not open");
+    if (!open_) throw platform::LineError("COM" + std::to_string(port_) + ": port is not open");
     writes.push_back({clock_.now(), text});
 }
 
