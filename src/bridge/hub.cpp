@@ -3,29 +3,14 @@
 #include <algorithm>
 #include <sstream>
 
+#include "ctl/escape.h"
 #include "ctl/runner.h"
 
 namespace qelo::bridge {
 
 namespace {
 
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xf];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + '"';
-}
+using ctl::jsonText;
 
 std::string trimmed(std::string_view s) {
     const auto b = s.find_first_not_of(" \t\r\n");
@@ -57,9 +42,9 @@ std::optional<std::string> stateOf(const std::vector<Answer>& answers) {
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     const std::string code = status->reply->substr(0, status->reply->size() - 1);
-    return "{\"power\":" + quoted(trimmed(*status->words)) + ",\"power_code\":" + quoted(code) +
-           ",\"lamp_hours\":" + std::to_string(std::stoll(digits)) + ",\"input\":" + quoted(trimmed(*mode->words)) +
-           ",\"reversal\":" + quoted(trimmed(*setting->words));
+    return "{\"power\":" + jsonText(trimmed(*status->words)) + ",\"power_code\":" + jsonText(code) +
+           ",\"lamp_hours\":" + std::to_string(std::stoll(digits)) + ",\"input\":" + jsonText(trimmed(*mode->words)) +
+           ",\"reversal\":" + jsonText(trimmed(*setting->words));
 }
 
 std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, const Room& room) {
@@ -68,11 +53,12 @@ std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, co
     const std::string id = prefix + "_" + room.name;
     const std::string base = s.topic + "/" + room.name;
     const std::string common =
-        ",\"availability\":[{\"topic\":" + quoted(s.topic + "/bridge/availability") + "},{\"topic\":" +
-        quoted(base + "/availability") + "}],\"availability_mode\":\"all\",\"state_topic\":" +
-        quoted(base + "/state") + ",\"device\":{\"identifiers\":[" + quoted(id) + "],\"name\":" + quoted(room.name) +
+        ",\"availability\":[{\"topic\":" + jsonText(s.topic + "/bridge/availability") + "},{\"topic\":" +
+        jsonText(base + "/availability") + "}],\"availability_mode\":\"all\",\"state_topic\":" +
+        jsonText(base + "/state") + ",\"device\":{\"identifiers\":[" + jsonText(id) +
+        "],\"name\":" + jsonText(room.name) +
         ",\"manufacturer\":\"QELO\",\"model\":\"PLV7M / LV7M\"},\"origin\":{\"name\":\"qelo-bridge\"}";
-    const std::string command = ",\"command_topic\":" + quoted(base + "/command");
+    const std::string command = ",\"command_topic\":" + jsonText(base + "/command");
     struct Entity {
         const char* component;
         const char* key;
@@ -102,7 +88,7 @@ std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, co
     for (const auto& e : entities) {
         const std::string unique = id + "_" + e.key;
         out.emplace_back(s.discovery + "/" + e.component + "/" + unique + "/config",
-                         "{" + e.fields + ",\"unique_id\":" + quoted(unique) + common + "}");
+                         "{" + e.fields + ",\"unique_id\":" + jsonText(unique) + common + "}");
     }
     return out;
 }
@@ -214,7 +200,7 @@ void Hub::polled(std::size_t room, const Conversation& c) {
     if (*key == r.key && ++r.pollsSincePublished < kPublishEvery) return;
     r.key = *key;
     r.pollsSincePublished = 0;
-    r.state = *key + ",\"time\":" + quoted(c.time) + "}";
+    r.state = *key + ",\"time\":" + jsonText(c.time) + "}";
     broker_.publish(topicOf(room, "state"), r.state, true);
 }
 

@@ -14,80 +14,7 @@
 
 namespace qelo::ctl {
 
-namespace {
-
 using link::kAck;
-
-void hexEscape(std::string& out, unsigned value) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xf];
-}
-
-// Printable ASCII as itself, everything else escaped, so a line is ASCII
-// whatever came.
-void escapeByte(std::string& out, unsigned char c) {
-    if (c == '"' || c == '\\') {
-        out += '\\';
-        out += static_cast<char>(c);
-    } else if (c == '\r') {
-        out += "\\r";
-    } else if (c == '\n') {
-        out += "\\n";
-    } else if (c < 0x20 || c >= 0x7f) {
-        hexEscape(out, c);
-    } else {
-        out += static_cast<char>(c);
-    }
-}
-
-// Bytes off the line: each byte is the character of the same number, so a
-// reader gets back exactly what travelled.
-std::string jsonBytes(std::string_view bytes) {
-    std::string out = "\"";
-    for (unsigned char c : bytes) escapeByte(out, c);
-    return out + '"';
-}
-
-// Text the user wrote (a device path, an action name) is UTF-8; a byte that
-// is not becomes U+FFFD rather than bad JSON.
-std::string jsonText(std::string_view text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            escapeByte(out, c);
-            ++i;
-            continue;
-        }
-        const std::size_t extra = c >= 0xf0 && c < 0xf5 ? 3 : c >= 0xe0 && c < 0xf0 ? 2 : c >= 0xc2 && c < 0xe0 ? 1 : 0;
-        unsigned cp = c & (0x3f >> extra);
-        bool good = extra > 0 && i + extra < text.size();
-        for (std::size_t k = 1; good && k <= extra; ++k) {
-            const auto t = static_cast<unsigned char>(text[i + k]);
-            good = (t & 0xc0) == 0x80;
-            cp = (cp << 6) | (t & 0x3f);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        good = good && !(extra == 2 && cp < 0x800) && !(extra == 3 && (cp < 0x10000 || cp > 0x10ffff)) &&
-               !(cp >= 0xd800 && cp < 0xe000);
-        if (!good) {
-            hexEscape(out, 0xfffd);
-            ++i;
-        } else {
-            if (cp >= 0x10000) {
-                hexEscape(out, 0xd800 + ((cp - 0x10000) >> 10));
-                hexEscape(out, 0xdc00 + ((cp - 0x10000) & 0x3ff));
-            } else {
-                hexEscape(out, cp);
-            }
-            i += extra + 1;
-        }
-    }
-    return out + '"';
-}
-
-}  // namespace
 
 std::string utcNow() {
     using namespace std::chrono;
@@ -100,28 +27,6 @@ std::string utcNow() {
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
                   static_cast<int>(t.time_since_epoch().count() % 1000));
     return text;
-}
-
-std::string quoteBytes(std::string_view bytes) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c < 0x20 || c >= 0x7f) {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xf];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + '"';
 }
 
 void writeJson(std::ostream& out, const JsonRecord& r) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "ctl/cli.h"
+#include "ctl/escape.h"
 
 namespace qelo::ctl {
 
@@ -107,9 +108,6 @@ private:
 // Whether out took what was written to it; if not, says so on err. A
 // record nobody can read must not pass for a run that went well.
 bool outputWritten(std::ostream& out, std::ostream& err);
-
-// Bytes as a C string literal would spell them, for messages.
-std::string quoteBytes(std::string_view bytes);
 
 // One --json line: the device, the action, what was sent and what came back.
 struct JsonRecord {
