@@ -73,108 +73,156 @@ private:
     Mqtt& mqtt_;
 };
 
-}  // namespace
+// What the command line asks for: settings and the broker's password to run
+// on, or the status to end with at once (help, version, a mistake).
+struct Start {
+    std::optional<Settings> settings;
+    std::string secret;
+    int status = kDone;
+};
 
-int main(int argc, char** argv) {
+Start settingsFrom(int argc, char** argv) {
     const ParseResult parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), readFile);
     if (!parsed.settings) {
         std::cerr << kProgram << ": " << parsed.error << '\n'
                   << usage(kProgram) << "Try '" << kProgram << " --help' for more.\n";
-        return kBadUsage;
+        return {std::nullopt, {}, kBadUsage};
     }
     const Settings& s = *parsed.settings;
-    if (s.help) {
-        std::cout << helpText(kProgram);
-        return kDone;
+    if (s.help || s.version) {
+        std::cout << (s.help ? helpText(kProgram) : versionText(kProgram));
+        return {};
     }
-    if (s.version) {
-        std::cout << versionText(kProgram);
-        return kDone;
+    auto secret = password(s);
+    if (!secret) return {std::nullopt, {}, kBadUsage};
+    return {s, *secret};
+}
+
+void reportAndExit(std::exception_ptr e) {
+    std::string what = "unknown";
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+        what = x.what();
+    } catch (...) {
     }
-    const auto secret = password(s);
-    if (!secret) return kBadUsage;
+    say("stopped by an unexpected failure: " + what);
+    std::_Exit(kFailed);
+}
 
-    QCoreApplication app(argc, argv);
-    qelo::platform::qt::Delivery delivery;
-    delivery.setReporter([&](std::exception_ptr e) {
-        std::string what = "unknown";
-        try {
-            std::rethrow_exception(e);
-        } catch (const std::exception& x) {
-            what = x.what();
-        } catch (...) {
-        }
-        say("stopped by an unexpected failure: " + what);
-        std::_Exit(kFailed);
-    });
-    const auto run = [&](const std::function<void()>& f) { delivery.run(f); };
-
+// A signal becomes a byte on a pipe, read on the event loop.
+bool watchSignals() {
     signal(SIGPIPE, SIG_IGN);
     if (::pipe(signalPipe) != 0) {
         say(std::string("cannot watch for signals: ") + std::strerror(errno));
-        return kFailed;
+        return false;
     }
     struct sigaction sa{};
     sa.sa_handler = onSignal;
     sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    return true;
+}
 
+MqttSettings connectionOf(const Settings& s, const std::string& secret) {
     std::string clientTopic = s.topic;
     std::replace(clientTopic.begin(), clientTopic.end(), '/', '_');
-    Mqtt mqtt({s.host, s.brokerPort(), "qelo-bridge-" + clientTopic, s.username, *secret, s.tlsCa,
-               s.topic + "/bridge/availability"},
-              say, run);
+    return {s.host, s.brokerPort(), "qelo-bridge-" + clientTopic, s.username, secret, s.tlsCa,
+            s.topic + "/bridge/availability"};
+}
+
+// The rooms on a broker that is set up: a line per room and the hub between
+// them and the broker, all on Qt's event loop.
+class Bridge {
+public:
+    Bridge(const Settings& s, Mqtt& mqtt, const qelo::platform::qt::Delivery& delivery)
+        : s_(s),
+          mqtt_(mqtt),
+          delivery_(delivery),
+          lines_(s.rooms,
+                 [this](std::size_t room, const Conversation& c) {
+                     deliver([&] {
+                         hub_.finished(room, c, clock_.elapsed());
+                         schedule();
+                     });
+                 }),
+          broker_(mqtt),
+          hub_(s, broker_, lines_, say),
+          signalWatch_(signalPipe[0], QSocketNotifier::Read) {
+        clock_.start();
+        due_.setSingleShot(true);
+        due_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&due_, &QTimer::timeout, [this] { deliver([this] { schedule(); }); });
+        QObject::connect(&signalWatch_, &QSocketNotifier::activated, [this] { stop(); });
+    }
+
+    // Until a signal stops it.
+    int run() {
+        say("bridging " + std::to_string(s_.rooms.size()) + " room(s) to " + s_.host + ":" +
+            std::to_string(s_.brokerPort()) + " under " + s_.topic + "/");
+        mqtt_.start(
+            [this] {
+                mqtt_.subscribe(hub_.subscription());
+                hub_.connected();
+            },
+            [this](const std::string& topic, const std::string& payload) {
+                if (stopping_) return;
+                hub_.message(topic, payload, clock_.elapsed());
+                schedule();
+            });
+        schedule();
+        QCoreApplication::exec();
+        return kDone;
+    }
+
+private:
+    void deliver(const std::function<void()>& f) const { delivery_.run(f); }
+
+    void schedule() {
+        const long long now = clock_.elapsed();
+        due_.start(static_cast<int>(std::max(0LL, hub_.run(now) - now)));
+    }
+
+    void stop() {
+        char c;
+        [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
+        if (stopping_) return;
+        stopping_ = true;
+        due_.stop();
+        deliver([this] { mqtt_.stop(kStopMs, [] { QCoreApplication::quit(); }); });
+    }
+
+    const Settings& s_;
+    Mqtt& mqtt_;
+    const qelo::platform::qt::Delivery& delivery_;
+    QElapsedTimer clock_;
+    QTimer due_;
+    QtLines lines_;
+    MqttBroker broker_;
+    Hub hub_;
+    QSocketNotifier signalWatch_;
+    bool stopping_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Start start = settingsFrom(argc, argv);
+    if (!start.settings) return start.status;
+    const Settings& s = *start.settings;
+
+    QCoreApplication app(argc, argv);
+    qelo::platform::qt::Delivery delivery;
+    delivery.setReporter(reportAndExit);
+    if (!watchSignals()) return kFailed;
+
+    Mqtt mqtt(connectionOf(s, start.secret), say, [&](const std::function<void()>& f) { delivery.run(f); });
     std::string error;
     if (!mqtt.setUp(error)) {
         say(error);
         return kBadUsage;
     }
-
-    QElapsedTimer clock;
-    clock.start();
-    QTimer due;
-    due.setSingleShot(true);
-    due.setTimerType(Qt::PreciseTimer);
-    std::unique_ptr<Hub> hub;
-    auto schedule = [&] {
-        const long long now = clock.elapsed();
-        due.start(static_cast<int>(std::max(0LL, hub->run(now) - now)));
-    };
-    QtLines lines(s.rooms, [&](std::size_t room, const Conversation& c) {
-        run([&] {
-            hub->finished(room, c, clock.elapsed());
-            schedule();
-        });
-    });
-    MqttBroker broker(mqtt);
-    hub = std::make_unique<Hub>(s, broker, lines, say);
-    QObject::connect(&due, &QTimer::timeout, [&] { run(schedule); });
-
-    bool stopping = false;
-    QSocketNotifier signalWatch(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalWatch, &QSocketNotifier::activated, [&] {
-        char c;
-        [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
-        if (stopping) return;
-        stopping = true;
-        due.stop();
-        run([&] { mqtt.stop(kStopMs, [&] { app.quit(); }); });
-    });
-
-    say("bridging " + std::to_string(s.rooms.size()) + " room(s) to " + s.host + ":" +
-        std::to_string(s.brokerPort()) + " under " + s.topic + "/");
-    mqtt.start(
-        [&] {
-            mqtt.subscribe(hub->subscription());
-            hub->connected();
-        },
-        [&](const std::string& topic, const std::string& payload) {
-            if (stopping) return;
-            hub->message(topic, payload, clock.elapsed());
-            schedule();
-        });
-    schedule();
-    app.exec();
-    return kDone;
+    Bridge bridge(s, mqtt, delivery);
+    return bridge.run();
 }
