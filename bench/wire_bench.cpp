@@ -116,12 +116,9 @@ void measureMachineNoise(const char* when, Report& r) {
                   maxOf(wake), loadAverage().c_str()));
 }
 
-}  // namespace qelo::bench
+namespace {
 
-int main(int argc, char** argv) {
-    using namespace qelo::bench;
-    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+Options optionsFrom(const QStringList& arguments) {
     CommandLine line("The timing harness: pacing, latencies, floods, start-up and the receive path, each figure\n"
                      "beside its goal. Items 1 to 3 run a second time at real-time priority where that is\n"
                      "permitted (--no-control: not).");
@@ -141,7 +138,7 @@ int main(int argc, char** argv) {
         {"no-control", nullptr, "No second pass at real-time priority."},
         {"command", "TEXT", "How the harness was started, for the record."},
     });
-    line.parse(app.arguments());
+    line.parse(arguments);
     Options o;
     o.runs = line.whole("runs", o.runs, 1);
     o.holdMs = line.whole("hold-ms", o.holdMs, 1);
@@ -153,25 +150,33 @@ int main(int argc, char** argv) {
     o.probe = line.text("probe");
     o.out = line.text("out", o.out);
     o.analysis = line.text("analysis");
-    o.command = line.text("command", app.arguments().join(' '));
+    o.command = line.text("command", arguments.join(' '));
     o.only = line.text("only");
     o.control = !line.isSet("no-control");
     o.receiveBenches = line.texts("receive-bench");
+    return o;
+}
 
-    auto wanted = [&](int item) { return o.only.isEmpty() || o.only.split(',').contains(QString::number(item)); };
-    const QDateTime began = QDateTime::currentDateTime();
-    Report noise, r;
-    const std::string startLoad = loadavgLine();
-    measureMachineNoise("at the start", noise);
+using Items = std::vector<std::pair<int, std::function<void()>>>;
 
-    const std::vector<std::pair<int, std::function<void()>>> items = {
-        {1, [&] { measurePacing(o, r); }},          {2, [&] { measureClickToWire(o, r); }},
-        {3, [&] { measureReplyToScreen(o, r); }},   {4, [&] { measureFlood(o, r); }},
-        {5, [&] { measureStartup(o, r); }},         {6, [&] { measureReceivePath(o, r); }},
-        {7, [&] { measureTrickle(o, r); }},
-    };
+// What a whole run leaves for the results file.
+struct Run {
+    QDateTime began = QDateTime::currentDateTime();
+    std::string startLoad = loadavgLine();
+    std::string endLoad;
+    Report noise;
+    Report r;
+    bool controlRan = false;
+    std::string controlNoise;
+};
+
+bool wanted(const Options& o, int item) {
+    return o.only.isEmpty() || o.only.split(',').contains(QString::number(item));
+}
+
+void runItems(const Options& o, const Items& items, Report& r) {
     for (const auto& [item, run] : items) {
-        if (!wanted(item)) continue;
+        if (!wanted(o, item)) continue;
         if (item == 1 && o.control) r.say("items at normal priority");
         try {
             run();
@@ -180,92 +185,126 @@ int main(int argc, char** argv) {
             r.section(fmt("## %d.\n\nThe measurement failed: %s\n", item, e.what()));
         }
     }
-    // The same figures once more with the harness (panel, far end and
-    // simulator) at real-time priority: what the panel does when the other
-    // work on a shared machine cannot take its processor away.
-    bool controlRan = false;
-    std::string controlNoise;
-    if (o.control && (wanted(1) || wanted(2) || wanted(3))) {
-        sched_param param{};
-        param.sched_priority = 10;
-        if (sched_setscheduler(0, SCHED_FIFO, &param) == 0) {
-            controlRan = true;
-            r.say("control pass at real-time priority");
-            Report n;
-            measureMachineNoise("control pass", n);
-            for (const auto& sec : n.sections()) controlNoise += sec;
-            r.startControl();
-            for (const auto& [item, run] : items) {
-                if (item > 3 || !wanted(item)) continue;
-                try {
-                    run();
-                } catch (const std::exception& e) {
-                    r.say(fmt("item %d failed: %s", item, e.what()));
-                }
-            }
-            param.sched_priority = 0;
-            sched_setscheduler(0, SCHED_OTHER, &param);
-        } else {
-            r.say("no control pass: real-time priority is not permitted here");
+}
+
+// The same figures once more with the harness (panel, far end and
+// simulator) at real-time priority: what the panel does when the other
+// work on a shared machine cannot take its processor away.
+void runControlPass(const Options& o, const Items& items, Run& run) {
+    if (!o.control || !(wanted(o, 1) || wanted(o, 2) || wanted(o, 3))) return;
+    sched_param param{};
+    param.sched_priority = 10;
+    if (sched_setscheduler(0, SCHED_FIFO, &param) != 0) {
+        run.r.say("no control pass: real-time priority is not permitted here");
+        return;
+    }
+    run.controlRan = true;
+    run.r.say("control pass at real-time priority");
+    Report n;
+    measureMachineNoise("control pass", n);
+    for (const auto& sec : n.sections()) run.controlNoise += sec;
+    run.r.startControl();
+    for (const auto& [item, measure] : items) {
+        if (item > 3 || !wanted(o, item)) continue;
+        try {
+            measure();
+        } catch (const std::exception& e) {
+            run.r.say(fmt("item %d failed: %s", item, e.what()));
         }
     }
-    measureMachineNoise("at the end", noise);
-    const std::string endLoad = loadavgLine();
-    const qint64 seconds = began.secsTo(QDateTime::currentDateTime());
+    param.sched_priority = 0;
+    sched_setscheduler(0, SCHED_OTHER, &param);
+}
 
-    std::ostringstream md;
-    md << "# Benchmark results\n\n"
-       << "- Command: `" << o.command.toStdString() << "`\n"
-       << "- Date: " << began.toString(Qt::ISODate).toStdString() << " (local), " << seconds << " s\n"
-       << "- Machine: " << machine() << "\n"
-       << "- Load average (1, 5, 15 min, running/total, last pid) at start: " << startLoad << "; at end: " << endLoad
-       << "\n- Each figure is the median of " << o.runs << " runs unless the row says otherwise; ranges are "
-       << "over the runs.\n\n## How noisy the machine was\n\n";
-    for (const auto& s : noise.sections()) md << s;
-    md << "\n## Summary\n\n| item | figure | measured | range over runs | goal | met |\n|---|---|---|---|---|---|\n";
-    int short_ = 0;
+constexpr const char* kFigureTable =
+    "| item | figure | measured | range over runs | goal | met |\n|---|---|---|---|---|---|\n";
+
+// The rows of one pass's figures; how many fall short.
+int figureRows(std::ostream& md, const Report& r, bool control) {
+    int fallShort = 0;
     for (const auto& f : r.figures()) {
-        if (f.control) continue;
+        if (f.control != control) continue;
         md << "| " << f.item << " | " << f.what << " | " << f.measured << " | " << f.spread << " | " << f.goal << " | "
            << (f.met ? "yes" : "**no**") << " |\n";
-        short_ += !f.met;
+        fallShort += !f.met;
     }
-    md << "\n" << (short_ ? fmt("%d figures fall short of their goal; see the notes below.\n", short_)
-                          : std::string("Every goal is met.\n"));
-    for (const auto& s : r.sections()) md << "\n" << s;
-    if (controlRan) {
-        md << "\n## Control pass at real-time priority\n\n"
-           << "Items 1 to 3 once more, in the same run, with the harness process (the panel, the far end's thread) "
-           << "and the simulator it starts at SCHED_FIFO priority 10, so that the other work of a shared machine "
-           << "cannot keep them waiting for a processor. Nothing in the panel changes; the difference to the "
-           << "figures above is what the machine's load costs.\n\n"
-           << controlNoise
-           << "\n| item | figure | measured | range over runs | goal | met |\n|---|---|---|---|---|---|\n";
-        int controlShort = 0;
-        for (const auto& f : r.figures()) {
-            if (!f.control) continue;
-            md << "| " << f.item << " | " << f.what << " | " << f.measured << " | " << f.spread << " | " << f.goal
-               << " | " << (f.met ? "yes" : "**no**") << " |\n";
-            controlShort += !f.met;
-        }
-        md << "\n" << (controlShort ? fmt("%d figures of the control pass fall short.\n", controlShort)
-                                      : std::string("Every goal of the control pass is met.\n"));
-        for (const auto& s : r.controlSections()) {
-            std::string sec = s;
-            if (sec.rfind("## ", 0) == 0) sec = "### Control: " + sec.substr(3);
-            md << "\n" << sec;
-        }
+    return fallShort;
+}
+
+void controlResults(std::ostream& md, const Run& run) {
+    md << "\n## Control pass at real-time priority\n\n"
+       << "Items 1 to 3 once more, in the same run, with the harness process (the panel, the far end's thread) "
+       << "and the simulator it starts at SCHED_FIFO priority 10, so that the other work of a shared machine "
+       << "cannot keep them waiting for a processor. Nothing in the panel changes; the difference to the "
+       << "figures above is what the machine's load costs.\n\n"
+       << run.controlNoise << "\n"
+       << kFigureTable;
+    const int controlShort = figureRows(md, run.r, true);
+    md << "\n" << (controlShort ? fmt("%d figures of the control pass fall short.\n", controlShort)
+                                : std::string("Every goal of the control pass is met.\n"));
+    for (const auto& s : run.r.controlSections()) {
+        std::string sec = s;
+        if (sec.rfind("## ", 0) == 0) sec = "### Control: " + sec.substr(3);
+        md << "\n" << sec;
     }
+}
+
+// The results file's text; how many figures fall short at normal priority.
+int results(std::ostream& md, const Options& o, const Run& run) {
+    const qint64 seconds = run.began.secsTo(QDateTime::currentDateTime());
+    md << "# Benchmark results\n\n"
+       << "- Command: `" << o.command.toStdString() << "`\n"
+       << "- Date: " << run.began.toString(Qt::ISODate).toStdString() << " (local), " << seconds << " s\n"
+       << "- Machine: " << machine() << "\n"
+       << "- Load average (1, 5, 15 min, running/total, last pid) at start: " << run.startLoad
+       << "; at end: " << run.endLoad << "\n- Each figure is the median of " << o.runs
+       << " runs unless the row says otherwise; ranges are over the runs.\n\n## How noisy the machine was\n\n";
+    for (const auto& s : run.noise.sections()) md << s;
+    md << "\n## Summary\n\n" << kFigureTable;
+    const int fallShort = figureRows(md, run.r, false);
+    md << "\n" << (fallShort ? fmt("%d figures fall short of their goal; see the notes below.\n", fallShort)
+                             : std::string("Every goal is met.\n"));
+    for (const auto& s : run.r.sections()) md << "\n" << s;
+    if (run.controlRan) controlResults(md, run);
     if (!o.analysis.isEmpty()) {
         QFile notes(o.analysis);
         if (notes.open(QIODevice::ReadOnly)) md << "\n" << notes.readAll().toStdString();
     }
+    return fallShort;
+}
+
+}  // namespace
+
+}  // namespace qelo::bench
+
+int main(int argc, char** argv) {
+    using namespace qelo::bench;
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const Options o = optionsFrom(app.arguments());
+
+    Run run;
+    measureMachineNoise("at the start", run.noise);
+    Report& r = run.r;
+    const Items items = {
+        {1, [&] { measurePacing(o, r); }},          {2, [&] { measureClickToWire(o, r); }},
+        {3, [&] { measureReplyToScreen(o, r); }},   {4, [&] { measureFlood(o, r); }},
+        {5, [&] { measureStartup(o, r); }},         {6, [&] { measureReceivePath(o, r); }},
+        {7, [&] { measureTrickle(o, r); }},
+    };
+    runItems(o, items, r);
+    runControlPass(o, items, run);
+    measureMachineNoise("at the end", run.noise);
+    run.endLoad = loadavgLine();
+
+    std::ostringstream md;
+    const int fallShort = results(md, o, run);
     QFile out(o.out);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(o.out));
         return 1;
     }
     out.write(QByteArray::fromStdString(md.str()));
-    std::printf("\n%d figures fall short at normal priority; results in %s\n", short_, qPrintable(o.out));
+    std::printf("\n%d figures fall short at normal priority; results in %s\n", fallShort, qPrintable(o.out));
     return 0;
 }
