@@ -85,6 +85,85 @@ double cpuSeconds() {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// What the run measured.
+struct Figures {
+    long start = 0, warm = 0, peak = 0, end = 0;  // resident KiB; warm: after the first cycle
+    long cycles = 0;
+    double busy = 0;     // seconds of holds
+    double idleCpu = 0;  // CPU seconds while idle
+    bool decoded = false;
+};
+
+// Alternate holds for o.seconds.
+void holds(const Options& o, test::Panel& panel, Figures& f) {
+    auto button = [&](const char* name) { return panel.window.findChild<QPushButton*>(name); };
+    auto hold = [&](const char* name) {
+        QTest::mousePress(button(name), Qt::LeftButton);
+        spinFor(o.holdMs);
+        QTest::mouseRelease(button(name), Qt::LeftButton);
+        spinFor(100);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    long lastReport = 0;
+    while (clock.elapsed() < o.seconds * 1000) {
+        hold("Command48");  // D.Zoom +: 250 ms; its release sets the arrows to 5 ms
+        hold("Command5");   // cursor up at 5 ms
+        if (++f.cycles == 1) f.warm = bench::residentKb();
+        if (clock.elapsed() / 60000 > lastReport) {
+            lastReport = clock.elapsed() / 60000;
+            std::printf("  %ld min: %ld KiB resident\n", lastReport, bench::residentKb());
+            std::fflush(stdout);
+        }
+    }
+    f.busy = clock.elapsed() / 1000.0;
+}
+
+// The idle spell, then one query that must still read in words.
+void idleThenStatus(const Options& o, test::Panel& panel, Figures& f) {
+    const double cpuBefore = cpuSeconds();
+    spinFor(static_cast<int>(o.idleSeconds * 1000));
+    f.idleCpu = cpuSeconds() - cpuBefore;
+    f.end = bench::residentKb();
+    f.peak = std::max(f.peak, f.end);
+
+    // Answers to the last frames of a hold that came after its release
+    // must not stand in front of this reply: one query has to do.
+    QTest::mouseClick(panel.window.findChild<QPushButton*>("Command44"), Qt::LeftButton);
+    f.decoded = spinUntil([&] { return panel.window.label("Label25").caption() == " Stand by"; }, 1500);
+}
+
+// Prints the figures and judges them; the exit status.
+int verdict(const Options& o, const Figures& f, const test::SimulatorSummary& tally, test::Panel& panel) {
+    const int messages = static_cast<int>(panel.messages.size());
+    for (const auto& text : panel.messages) std::fprintf(stderr, "qelo-soak: message box: %s\n", text.c_str());
+
+    const long growth = f.end - f.warm;
+    std::printf("holds:     %ld cycles in %.0f s, %ld frames received by the simulator (%.0f/s), "
+                "%ld answers sent\n",
+                f.cycles, f.busy, tally.frames, tally.frames / std::max(f.busy, 1.0), tally.answers);
+    std::printf("malformed: %ld\n", tally.malformed);
+    std::printf("memory:    start %ld KiB, after the first cycle %ld KiB, peak %ld KiB (kernel high-water "
+                "%ld KiB), end %ld KiB; growth after warm-up %+ld KiB\n",
+                f.start, f.warm, f.peak, highWaterKib(), f.end, growth);
+    std::printf("idle:      %.2f s CPU over %.0f s\n", f.idleCpu, o.idleSeconds);
+    std::printf("status:    %s (\"%s\")\n", f.decoded ? "decoded" : "NOT decoded",
+                panel.window.label("Label25").caption().c_str());
+    std::printf("messages:  %d\n", messages);
+
+    bool ok = true;
+    auto check = [&](bool good, const char* what) {
+        if (!good) std::printf("FAIL: %s\n", what);
+        ok = ok && good;
+    };
+    check(tally.frames > 0 && tally.malformed == 0, "the simulator counted malformed frames (or none at all)");
+    check(messages == 0, "the panel reported failures");
+    check(f.decoded, "STATUS was not decoded at the end");
+    check(o.maxGrowthKib == 0 || growth <= o.maxGrowthKib, "resident memory kept growing");
+    std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,92 +181,22 @@ int main(int argc, char** argv) {
     }
     const std::string pty = sim->pty();
 
-    long samples = 0, peak = 0, warm = 0;
-    {
-        test::Panel panel(platform::qt::routedPortMap({{1, pty}}));
-        auto& port = panel.port;
-        auto& window = panel.window;
-        if (!port.portOpen()) {
-            std::fprintf(stderr, "qelo-soak: the panel could not open %s\n", pty.c_str());
-            return 1;
-        }
-
-        const long start = bench::residentKb();
-        QTimer sampler;
-        QObject::connect(&sampler, &QTimer::timeout, [&] {
-            peak = std::max(peak, bench::residentKb());
-            ++samples;
-        });
-        sampler.start(1000);
-
-        auto button = [&](const char* name) { return window.findChild<QPushButton*>(name); };
-        auto hold = [&](const char* name) {
-            QTest::mousePress(button(name), Qt::LeftButton);
-            spinFor(o.holdMs);
-            QTest::mouseRelease(button(name), Qt::LeftButton);
-            spinFor(100);
-        };
-
-        std::printf("soak on %s: %.0f s of holds (%d ms each), then %.0f s idle\n", pty.c_str(), o.seconds,
-                    o.holdMs, o.idleSeconds);
-        std::fflush(stdout);
-        QElapsedTimer clock;
-        clock.start();
-        long cycles = 0, lastReport = 0;
-        while (clock.elapsed() < o.seconds * 1000) {
-            hold("Command48");  // D.Zoom +: 250 ms; its release sets the arrows to 5 ms
-            hold("Command5");   // cursor up at 5 ms
-            if (++cycles == 1) warm = bench::residentKb();
-            if (clock.elapsed() / 60000 > lastReport) {
-                lastReport = clock.elapsed() / 60000;
-                std::printf("  %ld min: %ld KiB resident\n", lastReport, bench::residentKb());
-                std::fflush(stdout);
-            }
-        }
-        const double busy = clock.elapsed() / 1000.0;
-
-        const double cpuBefore = cpuSeconds();
-        spinFor(static_cast<int>(o.idleSeconds * 1000));
-        const double idleCpu = cpuSeconds() - cpuBefore;
-        const long end = bench::residentKb();
-        peak = std::max(peak, end);
-
-        // Answers to the last frames of a hold that came after its release
-        // must not stand in front of this reply: one query has to do.
-        QTest::mouseClick(button("Command44"), Qt::LeftButton);
-        const bool decoded = spinUntil([&] { return window.label("Label25").caption() == " Stand by"; }, 1500);
-        port.setPortOpen(false);
-
-        const test::SimulatorSummary tally = sim->quit();
-        const long frames = tally.frames;
-        const long malformed = tally.malformed;
-        const long answers = tally.answers;
-        const int messages = static_cast<int>(panel.messages.size());
-        for (const auto& text : panel.messages) std::fprintf(stderr, "qelo-soak: message box: %s\n", text.c_str());
-
-        const long growth = end - warm;
-        std::printf("holds:     %ld cycles in %.0f s, %ld frames received by the simulator (%.0f/s), "
-                    "%ld answers sent\n",
-                    cycles, busy, frames, frames / std::max(busy, 1.0), answers);
-        std::printf("malformed: %ld\n", malformed);
-        std::printf("memory:    start %ld KiB, after the first cycle %ld KiB, peak %ld KiB (kernel high-water "
-                    "%ld KiB), end %ld KiB; growth after warm-up %+ld KiB\n",
-                    start, warm, peak, highWaterKib(), end, growth);
-        std::printf("idle:      %.2f s CPU over %.0f s\n", idleCpu, o.idleSeconds);
-        std::printf("status:    %s (\"%s\")\n", decoded ? "decoded" : "NOT decoded",
-                    window.label("Label25").caption().c_str());
-        std::printf("messages:  %d\n", messages);
-
-        bool ok = true;
-        auto check = [&](bool good, const char* what) {
-            if (!good) std::printf("FAIL: %s\n", what);
-            ok = ok && good;
-        };
-        check(frames > 0 && malformed == 0, "the simulator counted malformed frames (or none at all)");
-        check(messages == 0, "the panel reported failures");
-        check(decoded, "STATUS was not decoded at the end");
-        check(o.maxGrowthKib == 0 || growth <= o.maxGrowthKib, "resident memory kept growing");
-        std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
-        return ok ? 0 : 1;
+    test::Panel panel(platform::qt::routedPortMap({{1, pty}}));
+    if (!panel.port.portOpen()) {
+        std::fprintf(stderr, "qelo-soak: the panel could not open %s\n", pty.c_str());
+        return 1;
     }
+    Figures f;
+    f.start = bench::residentKb();
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] { f.peak = std::max(f.peak, bench::residentKb()); });
+    sampler.start(1000);
+
+    std::printf("soak on %s: %.0f s of holds (%d ms each), then %.0f s idle\n", pty.c_str(), o.seconds, o.holdMs,
+                o.idleSeconds);
+    std::fflush(stdout);
+    holds(o, panel, f);
+    idleThenStatus(o, panel, f);
+    panel.port.setPortOpen(false);
+    return verdict(o, f, sim->quit(), panel);
 }
