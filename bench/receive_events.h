@@ -13,11 +13,11 @@
 namespace qelo::bench {
 
 inline void receiveEvents(benchmark::State& state, fakes::FakeSerialPort& port, panel::Form1& form) {
-    form.SendData = "CR0\r";  // decoding runs on every event
+    form.Hyouji("CR0\r", panel::Form1::kSend);  // decoding runs on every event
     const std::string kept(static_cast<std::size_t>(state.range(0)) - 1, '0');
     for (auto _ : state) {
         state.PauseTiming();
-        form.RecvData.clear();
+        form.Timer2_Timer();  // the reply window closes: nothing kept
         if (!kept.empty()) port.receive(kept);
         state.ResumeTiming();
         port.receive("0");

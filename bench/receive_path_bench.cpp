@@ -16,9 +16,9 @@ BENCHMARK(ReceiveEvent)->Arg(1)->Arg(100)->Arg(1000)->Arg(32767)->Complexity();
 void ReceiveEventFromEmpty(benchmark::State& state) {
     qelo::fakes::FakePanel panel;
     panel.form.Form_Load();
-    panel.form.SendData = "CR0\r";
+    panel.form.Hyouji("CR0\r", qelo::panel::Form1::kSend);
     for (auto _ : state) {
-        panel.form.RecvData.clear();
+        panel.form.Timer2_Timer();  // the reply window closes: nothing kept
         panel.port.receive("00\r");  // the common case: one short reply
     }
 }

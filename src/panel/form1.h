@@ -35,12 +35,13 @@ public:
     static constexpr std::uint8_t kArrowsAsThey = 0;
     static constexpr std::uint8_t kArrowsMenu = 1;
     static constexpr std::uint8_t kArrowsFast = 3;
-    std::string SendData;
-    link::RenderedText RecvData;
-    std::uint8_t WaitReply = 0;
-    std::uint8_t RepeatCode = 0;
-    std::uint8_t ArrowMode = kArrowsAsThey;
-    std::string PortSettings;
+    // Read-only outside: only the handlers change the state.
+    const std::string& sendData() const { return SendData; }
+    const link::RenderedText& recvData() const { return RecvData; }
+    std::uint8_t waitReply() const { return WaitReply; }
+    std::uint8_t repeatCode() const { return RepeatCode; }
+    std::uint8_t arrowMode() const { return ArrowMode; }
+    const std::string& portSettings() const { return PortSettings; }
 
     // RecvData keeps at most this many characters until it is next emptied.
     static constexpr std::size_t kRecvLimit = 32767;
@@ -82,6 +83,13 @@ public:
     void dispatch(const std::function<void()>& handler);
 
 private:
+    std::string SendData;
+    link::RenderedText RecvData;
+    std::uint8_t WaitReply = 0;
+    std::uint8_t RepeatCode = 0;
+    std::uint8_t ArrowMode = kArrowsAsThey;
+    std::string PortSettings;
+
     void portSwitch(int number, int fallback);
     void speedSwitch(const char* settings);
     void bindEvents();

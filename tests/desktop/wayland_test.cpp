@@ -209,12 +209,12 @@ TEST_F(OnWayland, TheMaximiseButtonLeavesItsSize) {
 
 TEST_F(OnWayland, AHoldRepeatsAtItsPace) {
     ASSERT_TRUE(xdotool(QStringList{"mousemove"} << at("Command1") << "mousedown" << "1"));
-    ASSERT_TRUE(spinUntil([&] { return panel.form.RepeatCode != 0; })) << "the press did not arrive";
+    ASSERT_TRUE(spinUntil([&] { return panel.form.repeatCode() != 0; })) << "the press did not arrive";
     QElapsedTimer held;
     held.start();
     spinFor(1200);
     ASSERT_TRUE(xdotool({"mouseup", "1"}));
-    ASSERT_TRUE(spinUntil([&] { return panel.form.RepeatCode == 0; })) << "the release did not arrive";
+    ASSERT_TRUE(spinUntil([&] { return panel.form.repeatCode() == 0; })) << "the release did not arrive";
     const qint64 ms = held.elapsed();
     const std::string sent = pty.receive(2000, 400);
     std::size_t count = 0;

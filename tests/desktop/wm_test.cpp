@@ -102,7 +102,7 @@ TEST_F(OnADesktop, AHoldOutlastsAnotherProgramTakingTheFocus) {
     ASSERT_TRUE(xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y())}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return plus->underMouse(); }, 3000)) << "the pointer did not arrive";
     ASSERT_TRUE(xdotool({"mousedown", "1"}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return panel.form.RepeatCode != 0; }, 3000)) << "the press did not arrive";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel.form.repeatCode() != 0; }, 3000)) << "the press did not arrive";
     QElapsedTimer held;
     held.start();
     QTest::qWait(400);
@@ -117,10 +117,10 @@ TEST_F(OnADesktop, AHoldOutlastsAnotherProgramTakingTheFocus) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !panel.window.isActiveWindow(); }, 3000)) << "the focus never left";
 
     QTest::qWait(std::max<qint64>(0, 1600 - held.elapsed()));
-    EXPECT_NE(panel.form.RepeatCode, 0) << "the hold ended without its release";
+    EXPECT_NE(panel.form.repeatCode(), 0) << "the hold ended without its release";
     ASSERT_TRUE(xdotool({"mouseup", "1"}));
     const qint64 ms = held.elapsed();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return panel.form.RepeatCode == 0; }, 3000)) << "the release did not end it";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel.form.repeatCode() == 0; }, 3000)) << "the release did not end it";
     const auto sent = panel.port.sent();
     const auto count = std::count(sent.begin(), sent.end(), link::frame("C09"));
     // One at the press and one every 250 ms; a busy machine may lose a tick

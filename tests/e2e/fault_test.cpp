@@ -236,7 +236,7 @@ void holdThroughHangUp(Rig& rig, const char* button, const std::string& frame) {
     pull(rig);
     // The hold ends when a tick's send fails, whether or not the button is up.
     ASSERT_TRUE(spinUntil([&] { return !rig.messages().empty(); })) << "the failed hold said nothing";
-    EXPECT_EQ(rig.form->RepeatCode, 0);
+    EXPECT_EQ(rig.form->repeatCode(), 0);
     spinFor(300);
     rig.program->release(button);
 }
@@ -452,7 +452,7 @@ const Fault kFaults[] = {
          // The panel takes what comes, however fast the machine lets it come.
          EXPECT_TRUE(spinUntil([&] { return flood.written() > 64u * 1024; }, 20000)) << "the flood was a trickle";
          flood.stop();
-         EXPECT_LE(rig.form->RecvData.size(), panel::Form1::kRecvLimit);
+         EXPECT_LE(rig.form->recvData().size(), panel::Form1::kRecvLimit);
      }},
     {"ReplyThatNeverEnds", nullptr,
      [](Rig& rig) {
@@ -465,7 +465,7 @@ const Fault kFaults[] = {
          ASSERT_TRUE(spinUntil([&] { return reply.done(); }, 10000)) << "the panel stopped reading";
          spinFor(300);
          EXPECT_EQ(reply.written(), 64u * 1024);
-         EXPECT_LE(rig.form->RecvData.size(), panel::Form1::kRecvLimit);
+         EXPECT_LE(rig.form->recvData().size(), panel::Form1::kRecvLimit);
      }},
 };
 

@@ -70,14 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             else port.fail(kOps[arg % 6], "failure " + std::to_string(arg), arg % 3);
             break;
         }
-        if (form.RecvData.size() > panel::Form1::kRecvLimit) fuzz::broken("RecvData bound", "");
+        if (form.recvData().size() > panel::Form1::kRecvLimit) fuzz::broken("RecvData bound", "");
         // Rendered as it arrives, the text must read exactly as a render of
         // the whole would: on the RXD line and in what it decodes to.
-        const std::string whole = link::render(form.RecvData.str());
-        if (form.RecvData.rendered() != whole) fuzz::broken("kept rendering", form.RecvData.rendered());
+        const std::string whole = link::render(form.recvData().str());
+        if (form.recvData().rendered() != whole) fuzz::broken("kept rendering", form.recvData().rendered());
         if (port.inputs != inputs) {
             if (window.caption("Label12") != whole) fuzz::broken("RXD line", window.caption("Label12"));
-            const std::string status = link::decode(form.SendData, whole).value_or(statusBefore);
+            const std::string status = link::decode(form.sendData(), whole).value_or(statusBefore);
             if (window.caption("Label25") != status) fuzz::broken("status after receive", window.caption("Label25"));
         }
         fuzz::checkStatusText(window.caption("Label25"));

@@ -20,9 +20,9 @@ TEST_P(OneShot, AClickSendsOneFrameAndStartsNoRepeat) {
     click(b.name);
     clock.advance(3000);
     EXPECT_EQ(port.sent(), std::vector<std::string>{std::string(b.code) + "\r"});
-    EXPECT_EQ(form.RepeatCode, 0);
+    EXPECT_EQ(form.repeatCode(), 0);
     EXPECT_FALSE(window.t("Timer1").enabled());
-    EXPECT_EQ(form.ArrowMode, b.menuPace ? 1 : 0);
+    EXPECT_EQ(form.arrowMode(), b.menuPace ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, OneShot, ::testing::ValuesIn(panel::oneShotButtons().begin(),
@@ -165,17 +165,17 @@ INSTANTIATE_TEST_SUITE_P(Modes, ArrowPace,
                          });
 
 TEST_F(Hold, ArrowModesMoveOnlyBetweenOneAndThree) {
-    EXPECT_EQ(form.ArrowMode, 0);
+    EXPECT_EQ(form.arrowMode(), 0);
     click("Command23");
-    EXPECT_EQ(form.ArrowMode, 1);
+    EXPECT_EQ(form.arrowMode(), 1);
     click("Command24");  // MENU OFF
-    EXPECT_EQ(form.ArrowMode, 1);
+    EXPECT_EQ(form.arrowMode(), 1);
     window.b("Command49").press();
     window.b("Command49").release();
-    EXPECT_EQ(form.ArrowMode, 3);
+    EXPECT_EQ(form.arrowMode(), 3);
     EXPECT_EQ(window.t("Timer1").interval(), 5);
     click("Command13");
-    EXPECT_EQ(form.ArrowMode, 1);
+    EXPECT_EQ(form.arrowMode(), 1);
     EXPECT_EQ(window.t("Timer1").interval(), 200);
 }
 
@@ -187,10 +187,10 @@ TEST_F(Hold, ReleaseClearsAndRestoresButKeepsTheStatus) {
     clock.advance(10);
     window.b("Command15").release();
 
-    EXPECT_EQ(form.RepeatCode, 0);
+    EXPECT_EQ(form.repeatCode(), 0);
     EXPECT_EQ(txd(), "");
     EXPECT_EQ(rxd(), "");
-    EXPECT_EQ(form.RecvData, "");
+    EXPECT_EQ(form.recvData(), "");
     EXPECT_EQ(status(), " Power ON");
     EXPECT_FALSE(window.t("Timer1").enabled());
     EXPECT_FALSE(window.t("Timer2").enabled());
@@ -198,7 +198,7 @@ TEST_F(Hold, ReleaseClearsAndRestoresButKeepsTheStatus) {
     EXPECT_EQ(window.t("Timer1").interval(), 50);
     EXPECT_EQ(window.t("Timer2").interval(), 500);
     EXPECT_EQ(window.t("Timer4").interval(), 1000);
-    EXPECT_EQ(form.SendData, "C47\r");
+    EXPECT_EQ(form.sendData(), "C47\r");
 
     clock.advance(999);
     EXPECT_EQ(status(), " Power ON");
@@ -238,7 +238,7 @@ TEST_F(Hold, AFailedSendEndsTheHoldWithOneWarning) {
     EXPECT_EQ(port.writes.size(), 2u);
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].text, "/dev/ttyS0: the device went away");
-    EXPECT_EQ(form.RepeatCode, 0);
+    EXPECT_EQ(form.repeatCode(), 0);
     EXPECT_FALSE(window.t("Timer1").enabled());
     EXPECT_EQ(window.t("Timer2").interval(), 500);
 
@@ -258,7 +258,7 @@ TEST_F(Hold, AFailedFirstSendOfADZoomHoldEndsItAsItsReleaseWould) {
     EXPECT_TRUE(port.writes.empty());
     EXPECT_EQ(window.boxes.size(), 1u);
     EXPECT_FALSE(window.t("Timer1").enabled());
-    EXPECT_EQ(form.ArrowMode, 3);
+    EXPECT_EQ(form.arrowMode(), 3);
 }
 
 // ---- window modes --------------------------------------------------------------

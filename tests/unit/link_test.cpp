@@ -12,12 +12,11 @@ using SendTest = FormTest;
 TEST_F(SendTest, WritesTheFrameShowsItAndOpensTheReplyWindow) {
     window.labels["Label12"]->setCaption("old rx");
     window.labels["Label25"]->setCaption("old status");
-    form.SendData = link::frame("C00");
-    form.Hyouji(form.SendData, panel::Form1::kSend);
+    form.Hyouji(link::frame("C00"), panel::Form1::kSend);
 
     EXPECT_EQ(port.sent(), std::vector<std::string>{"C00\r"});
     EXPECT_EQ(txd(), " C 0 0 CR ");
-    EXPECT_EQ(form.WaitReply, 1);
+    EXPECT_EQ(form.waitReply(), 1);
     EXPECT_TRUE(window.t("Timer2").enabled());
     EXPECT_TRUE(window.t("Timer4").enabled());
     EXPECT_EQ(rxd(), "old rx");
@@ -31,11 +30,11 @@ TEST_F(SendTest, AStatusReplyIsShownAndDecodedThenClearedOnTime) {
     port.receive("00\r");
     EXPECT_EQ(rxd(), " 0 0 CR ");
     EXPECT_EQ(status(), " Power ON");
-    EXPECT_EQ(form.WaitReply, 0);
+    EXPECT_EQ(form.waitReply(), 0);
 
     clock.advance(480);  // reply window closes at 500 ms: nothing marked
     EXPECT_EQ(rxd(), " 0 0 CR ");
-    EXPECT_EQ(form.RecvData, "");
+    EXPECT_EQ(form.recvData(), "");
     EXPECT_FALSE(window.t("Timer2").enabled());
 
     clock.advance(500);  // display clears at 1000 ms
@@ -80,7 +79,7 @@ TEST_F(SendTest, NoReplyIsMarkedAndForgotten) {
     EXPECT_EQ(rxd(), "");
     clock.advance(1);
     EXPECT_EQ(rxd(), link::kTimeoutMark);
-    EXPECT_EQ(form.WaitReply, 0);
+    EXPECT_EQ(form.waitReply(), 0);
     EXPECT_EQ(status(), "");
     clock.advance(500);
     EXPECT_EQ(rxd(), "");
@@ -127,7 +126,7 @@ TEST_F(SendTest, EventsOtherThanReceiveChangeNothing) {
     click("Command44");
     port.raise(3);
     EXPECT_EQ(rxd(), "");
-    EXPECT_EQ(form.WaitReply, 1);
+    EXPECT_EQ(form.waitReply(), 1);
 }
 
 TEST_F(SendTest, ReceivedTextIsCappedUntilItIsNextEmptied) {
@@ -139,12 +138,12 @@ TEST_F(SendTest, ReceivedTextIsCappedUntilItIsNextEmptied) {
     port.receive("7");
     EXPECT_LE(line.handed, link::render("7").size());
     for (int i = 0; i < 2; ++i) port.receive(chunk);
-    EXPECT_EQ(form.RecvData.size(), panel::Form1::kRecvLimit);
+    EXPECT_EQ(form.recvData().size(), panel::Form1::kRecvLimit);
     EXPECT_EQ(rxd().size(), 1 + 2 * panel::Form1::kRecvLimit);
     click("Command44");
     clock.advance(500);
     port.receive("00\r");
-    EXPECT_EQ(form.RecvData, "00\r");
+    EXPECT_EQ(form.recvData(), "00\r");
     EXPECT_EQ(status(), " Power ON");
 }
 
@@ -155,7 +154,7 @@ TEST_F(SendTest, AFailedWriteTouchesNothingAndIsReportedOnce) {
 
     EXPECT_TRUE(port.writes.empty());
     EXPECT_EQ(txd(), "before");
-    EXPECT_EQ(form.WaitReply, 0);
+    EXPECT_EQ(form.waitReply(), 0);
     EXPECT_FALSE(window.t("Timer2").enabled());
     EXPECT_FALSE(window.t("Timer4").enabled());
     ASSERT_EQ(window.boxes.size(), 1u);
@@ -177,7 +176,7 @@ TEST_F(StartUp, OpensPort1TwiceAndSendsNothing) {
                                                   "port 1", "open"}));
     EXPECT_TRUE(port.writes.empty());
     EXPECT_TRUE(port.portOpen());
-    EXPECT_EQ(form.PortSettings, "19200,N,8,1");
+    EXPECT_EQ(form.portSettings(), "19200,N,8,1");
     EXPECT_TRUE(window.radios["Option1"]->value());
     EXPECT_TRUE(window.radios["Option3"]->value());
     EXPECT_FALSE(window.frames["Frame8"]->visible());
@@ -252,7 +251,7 @@ TEST_F(SwitchTest, EveryStepRunsAndTheLastFailureIsShown) {
 TEST_F(SwitchTest, SpeedAppliesToTheOpenPortAtOnce) {
     window.frames["Frame8"]->setVisible(true);
     window.radios["Option4"]->select();
-    EXPECT_EQ(form.PortSettings, "9600,N,8,1");
+    EXPECT_EQ(form.portSettings(), "9600,N,8,1");
     EXPECT_EQ(port.log, std::vector<std::string>{"settings 9600,N,8,1"});
     EXPECT_TRUE(port.portOpen());
     EXPECT_FALSE(window.frames["Frame8"]->visible());

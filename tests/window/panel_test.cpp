@@ -134,7 +134,7 @@ TEST_F(PanelTest, HoldRepeatsUntilReleasedEvenWhenADialogTakesTheRelease) {
     });
     window->messageBox("Permission denied", panel::kAppTitle);
     EXPECT_FALSE(window->timer("Timer1").enabled());
-    EXPECT_EQ(form->RepeatCode, 0);
+    EXPECT_EQ(form->repeatCode(), 0);
     // Two periods of the repeat without a send.
     const auto sent = port.writes.size();
     QTest::qWait(2 * window->timer("Timer1").interval());
@@ -195,25 +195,25 @@ TEST_F(PanelTest, ReceivedPiecesShowAsTheWholeWould) {
     for (const auto& c : cases) {
         form->Timer2_Timer();
         form->Timer4_Timer();
-        form->SendData = link::frame(c.query);
+        form->Hyouji(link::frame(c.query), panel::Form1::kSend);  // the query the status is decoded for
         std::string kept;
         for (const auto& [step, bytes] : c.steps) {
             SCOPED_TRACE(std::string(c.query) + " after " + std::to_string(kept.size()) + " bytes");
-            if (step == Send) form->Hyouji(form->SendData, panel::Form1::kSend);
+            if (step == Send) form->Hyouji(link::frame(c.query), panel::Form1::kSend);
             if (step == Timeout) form->Timer2_Timer();
             if (step != Bytes) {
-                kept = form->RecvData.str();  // what a send or a time-out keeps is tested elsewhere
+                kept = form->recvData().str();  // what a send or a time-out keeps is tested elsewhere
                 continue;
             }
             const std::string statusBefore = window->label("Label25").caption();
             port.receive(bytes);
             kept = (kept + bytes).substr(0, panel::Form1::kRecvLimit);
             const std::string whole = link::render(kept);
-            EXPECT_EQ(form->RecvData, kept);
+            EXPECT_EQ(form->recvData(), kept);
             EXPECT_EQ(window->label("Label12").caption(), whole);
             EXPECT_EQ(widget<QLabel>("Label12")->text(),
                       QString::fromLatin1(whole.data(), std::min<qsizetype>(whole.size(), limit)));
-            EXPECT_EQ(window->label("Label25").caption(), link::decode(form->SendData, whole).value_or(statusBefore));
+            EXPECT_EQ(window->label("Label25").caption(), link::decode(form->sendData(), whole).value_or(statusBefore));
         }
     }
 }
