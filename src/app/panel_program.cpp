@@ -66,7 +66,8 @@ void PanelApplication::quitOnTermination() {
 int PanelApplication::run() { return terminating_ ? 0 : exec(); }
 
 PanelProgram::PanelProgram(platform::qt::PortMap map, PanelHooks hooks)
-    : port(std::move(map)), view_(hooks.view ? hooks.view(window) : nullptr), form(view(), port) {
+    : port(std::move(map)), view_(hooks.view ? hooks.view(window) : nullptr),
+      form(view(), hooks.line ? *hooks.line : static_cast<platform::SerialPort&>(port)) {
     if (hooks.messageBox) window.messageBoxHook = std::move(hooks.messageBox);
     const auto reporter = [this](const std::exception_ptr& failure) { report(failure); };
     window.setFailureReporter(reporter);

@@ -40,6 +40,8 @@ struct PanelHooks {
     std::function<std::unique_ptr<platform::Window>(platform::qt::QtWindow&)> view;
     // Where message boxes go instead of the screen.
     std::function<void(const std::string& text, const std::string& title)> messageBox;
+    // The line Form1 talks to, when it is not the serial port (a fake).
+    platform::SerialPort* line = nullptr;
 };
 
 class PanelProgram {

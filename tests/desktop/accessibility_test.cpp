@@ -14,6 +14,7 @@
 #include "panel/buttons.h"
 #include "panel/layout.h"
 #include "panel_fixture.h"
+#include "qt/accessibility.h"
 
 namespace qelo::test {
 namespace {
@@ -58,9 +59,15 @@ TEST(AccessibleWindow, CommandButtonsTellTheirCode) {
 
 // Everything the operator sees and does is as it was without names.
 TEST(AccessibleWindow, NamesChangeNoCaptionPlaceLookOrOrder) {
-    Panel plain(false);
-    Panel named(true);
-    for (QWidget* a : plain.window.findChildren<QWidget*>()) {
+    // The window as no program builds it: without the names.
+    fakes::FakeClock clock;
+    fakes::FakeSerialPort line{clock};
+    platform::qt::QtWindow plain;
+    panel::Form1 form{plain, line};
+    form.Form_Load();
+    plain.show();
+    Panel named;
+    for (QWidget* a : plain.findChildren<QWidget*>()) {
         if (a->objectName().isEmpty()) continue;
         QWidget* b = named.window.findChild<QWidget*>(a->objectName());
         ASSERT_NE(b, nullptr) << a->objectName().toStdString();
@@ -80,8 +87,8 @@ TEST(AccessibleWindow, NamesChangeNoCaptionPlaceLookOrOrder) {
             EXPECT_EQ(ba->text(), qobject_cast<QAbstractButton*>(b)->text());
         }
     }
-    EXPECT_EQ(plain.window.windowTitle(), named.window.windowTitle());
-    EXPECT_EQ(plain.window.size(), named.window.size());
+    EXPECT_EQ(plain.windowTitle(), named.window.windowTitle());
+    EXPECT_EQ(plain.size(), named.window.size());
 }
 
 TEST(AccessibleWindow, ApplyingTwiceChangesNothing) {

@@ -1,6 +1,6 @@
 #pragma once
-// The real panel window with Form1 behind it and a fake line, shown
-// offscreen, optionally with accessibility applied as the programs do.
+// The panel as the programs put it together, with a fake line behind it,
+// shown offscreen.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -8,25 +8,17 @@
 #include <QTest>
 #include <QWidget>
 
-#include <memory>
 #include <string>
 
-#include "panel/form1.h"
-#include "qt/accessibility.h"
-#include "qt/window.h"
+#include "app/panel_program.h"
 #include "support/fakes.h"
 
 namespace qelo::test {
 
 struct Panel {
-    explicit Panel(bool accessible = true) {
-        window.messageBoxHook = [](const std::string&, const std::string&) {};
-        if (accessible) platform::qt::applyAccessibility(window);
-        form.dispatch([this] { form.Form_Load(); });
-    }
+    Panel() { program.start(); }
 
     bool show() {
-        window.show();
         const bool exposed = QTest::qWaitForWindowExposed(&window);
         QApplication::processEvents();
         return exposed;
@@ -46,8 +38,10 @@ struct Panel {
 
     fakes::FakeClock clock;
     fakes::FakeSerialPort port{clock};
-    platform::qt::QtWindow window;
-    panel::Form1 form{window, port};
+    app::PanelProgram program{platform::qt::defaultPortMap(),
+                              {.view = {}, .messageBox = [](const std::string&, const std::string&) {}, .line = &port}};
+    platform::qt::QtWindow& window = program.window;
+    panel::Form1& form = program.form;
 };
 
 }  // namespace qelo::test
