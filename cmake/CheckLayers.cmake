@@ -1,5 +1,5 @@
 # Run by the qelo_layers target. LAYERS: src/'s folders, lowest first, comma-
-# separated; the programs' folders share the top level, joined by "+". Fails
+# separated; folders joined by "+" share a level. Fails
 # the build, naming every include that breaks the layers.
 string(REPLACE "," ";" LAYERS "${LAYERS}")
 set(rank 0)
@@ -21,7 +21,7 @@ foreach(source IN LISTS sources)
   if(where MATCHES "^src/([^/]+)/")
     set(own ${CMAKE_MATCH_1})
     if(NOT DEFINED rank_${own})
-      string(APPEND problems "\n  ${where}: src/${own} is no declared layer (qelo_layers in src/CMakeLists.txt)")
+      string(APPEND problems "\n  ${where}: src/${own} is no declared layer (qelo_check_layers in src/CMakeLists.txt)")
       continue()
     endif()
   endif()

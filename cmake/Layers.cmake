@@ -24,7 +24,7 @@ function(qelo_publish_headers target)
 endfunction()
 
 # The folders of src/ are the layers, declared lowest first in src/CMakeLists.txt
-# (qelo_layers; the programs' folders share the top one). Each build first
+# (qelo_check_layers; folders joined by "+" share a level). Each build first
 # checks every source: no include climbs out of its folder ("../"), and a
 # quoted include names a declared folder no higher than the file's own.
 function(qelo_check_layers)

@@ -68,7 +68,6 @@ public:
     int run(const Options& o);
 
     // Shows the traffic on err while true.
-    void setWatch(bool watch) { watch_ = watch; }
     // Takes in and sets aside what arrives until the line has been quiet for
     // quietMs, or until `until` at the latest.
     void settle(long long quietMs, long long until);

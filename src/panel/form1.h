@@ -7,7 +7,7 @@
 //   panel/one_shot.cpp       the one-shot command buttons
 //   panel/repeat.cpp         the press-and-hold buttons and their repeat
 //   panel/window_modes.cpp   Ctrl+H, the data-area toggle, the port panel
-//   panel/form1.cpp          event binding and the failure reporter
+//   panel/form1.cpp          event binding and dispatch (the first failure tier)
 
 #include <cstdint>
 #include <functional>
@@ -47,10 +47,9 @@ public:
     static constexpr std::size_t kRecvLimit = 32767;
 
     // ---- projector link ---------------------------------------------------
-    // Hyouji's directions.
-    static constexpr std::uint8_t kSend = 1;     // writes data to the port, then shows it on TXD
-    static constexpr std::uint8_t kReceive = 2;  // shows data on RXD, whole
-    // Sends data and shows it, or shows a text on the RXD line.
+    // Hyouji's one direction now: received text has its own entry point.
+    static constexpr std::uint8_t kSend = 1;  // writes data to the port, then shows it on TXD
+    // Sends data, shows it on TXD and opens the reply window.
     void Hyouji(const std::string& data, std::uint8_t direction);
     void MSComm1_OnComm();
     void Timer2_Timer();

@@ -7,26 +7,21 @@
 namespace qelo::panel {
 
 void Form1::Hyouji(const std::string& data, std::uint8_t direction) {
+    // Received text goes its own way (showReceived), which renders only what
+    // arrived; here, only sends.
+    if (direction != kSend) return;
     // The write comes first: if it fails, nothing of this send is shown or
     // timed, and the failure goes to whoever asked for the send.
-    if (direction == kSend) port_.output(data);
-
-    if (direction == kSend) {
-        // What arrived while no reply window was open (acknowledgements of a
-        // released hold, talk nobody asked for) is no part of this reply and
-        // would be decoded in front of it. What arrived inside a window still
-        // open stays, as it always has.
-        if (!timer2_.enabled()) RecvData.clear();
-        label11_.setCaption(link::render(data));
-        timer2_.setEnabled(true);
-        WaitReply = 1;
-        timer4_.setEnabled(true);
-        return;
-    }
-    // Any text but the kept one is rendered and shown whole.
-    const std::string rendered = link::render(data);
-    setRxdCaption(rendered);
-    showStatus(rendered);
+    port_.output(data);
+    // What arrived while no reply window was open (acknowledgements of a
+    // released hold, talk nobody asked for) is no part of this reply and
+    // would be decoded in front of it. What arrived inside a window still
+    // open stays, as it always has.
+    if (!timer2_.enabled()) RecvData.clear();
+    label11_.setCaption(link::render(data));
+    timer2_.setEnabled(true);
+    WaitReply = 1;
+    timer4_.setEnabled(true);
 }
 
 void Form1::showReceived(const link::RenderedText& kept) {

@@ -11,7 +11,8 @@ constexpr int kKeyH = 72;
 using namespace layout;
 
 void Form1::Form_KeyDown(int keyCode, int shift) {
-    if ((shift & 7) != platform::CtrlBit || keyCode != kKeyH) return;
+    constexpr int kModifiers = platform::ShiftBit | platform::CtrlBit | platform::AltBit;
+    if ((shift & kModifiers) != platform::CtrlBit || keyCode != kKeyH) return;
     window_.setHeight(kShortcutHeight);
     command34_.setCaption(kCloseData);
     command34_.setVisible(true);
