@@ -90,7 +90,7 @@ FloodRun chatter(const Options& o) {
     line.answerWith(nullptr);
     BenchPanel panel(line.path());
     test::Simulator sim(o.simulator, {"--quiet", "--baud", "19200", "--chatter", "1"});
-    runFor(200);
+    spinFor(200);
     const long rssBefore = residentKb();
     FloodRun run;
     {
@@ -99,9 +99,9 @@ FloodRun chatter(const Options& o) {
         const std::int64_t t0 = nowNs();
         const std::uint64_t bytes0 = line.bytesToPanel();
         line.relayTo(sim.fd());
-        runFor(o.floodSeconds * 1000);
+        spinFor(o.floodSeconds * 1000);
         sim.command("chatter 0");
-        runFor(300);  // what was on its way arrives
+        spinFor(300);  // what was on its way arrives
         run.seconds = nsToMs(nowNs() - t0) / 1000.0;
         run.bytesPerSecond = static_cast<double>(line.bytesToPanel() - bytes0) / (run.seconds - 0.3);
         run.cpuPercent = (cpuMs() - cpu0) / (run.seconds * 10.0);
@@ -123,7 +123,7 @@ FloodRun burst() {
         return std::nullopt;
     });
     BenchPanel panel(line.path());
-    runFor(200);
+    spinFor(200);
     const long rssBefore = residentKb();
     FloodRun run;
     {
@@ -137,7 +137,7 @@ FloodRun burst() {
         line.pour(std::move(bytes));
         runUntil([&] { return line.drained(); }, 60000);
         run.seconds = nsToMs(nowNs() - t0) / 1000.0;
-        runFor(100);  // the panel reads what is left in the line
+        spinFor(100);  // the panel reads what is left in the line
         run.bytesPerSecond = static_cast<double>(kBurst) / run.seconds;
         run.cpuPercent = (cpuMs() - cpu0) / nsToMs(nowNs() - t0) * 100.0;
         run.eventThreadPercent = (cpuMs(RUSAGE_THREAD) - thread0) / nsToMs(nowNs() - t0) * 100.0;
@@ -162,7 +162,7 @@ TrickleRun trickle(int baud, int seconds) {
     constexpr int kWindowMs = 10000;
     FarEnd line;
     BenchPanel panel(line.path());
-    runFor(200);
+    spinFor(200);
     std::string talk;
     while (talk.size() < static_cast<std::size_t>(baud / 10) * (seconds + 1)) talk += "80\r";
     TrickleRun run;
@@ -173,7 +173,7 @@ TrickleRun trickle(int baud, int seconds) {
         const double thread0 = cpuMs(RUSAGE_THREAD);
         const std::int64_t w0 = nowNs();
         const std::uint64_t events0 = panel.receiveEvents();
-        runFor(kWindowMs);
+        spinFor(kWindowMs);
         const double ms = cpuMs(RUSAGE_THREAD) - thread0;
         run.windowPercent.push_back(ms / nsToMs(nowNs() - w0) * 100.0);
         run.eventUs.push_back(ms * 1000.0 / static_cast<double>(std::max<std::uint64_t>(panel.receiveEvents() - events0, 1)));

@@ -23,7 +23,7 @@ namespace {
 
 // A pause of 8 to 12 ms, idle in the event loop as between two clicks, so
 // that the click does not fall in step with the panel's timers.
-void idleBetween(std::mt19937& random) { runFor(8 + static_cast<int>(random() % 5)); }
+void idleBetween(std::mt19937& random) { spinFor(8 + static_cast<int>(random() % 5)); }
 
 struct Latencies {
     std::vector<double> median, p99, max;
@@ -41,7 +41,7 @@ template <class Sample>
 Latencies sampleRuns(const Options& o, unsigned seed, Sample sample) {
     std::mt19937 random(seed);
     Latencies l;
-    runFor(100);
+    spinFor(100);
     for (int run = 0; run < o.runs; ++run) {
         std::vector<double> samples;
         for (int i = 0; i < o.samples; ++i) {

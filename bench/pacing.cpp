@@ -57,20 +57,20 @@ HoldRun holdOnce(const Options& o, BenchPanel& panel, FarEnd& line, const Hold& 
     if (h.clickFirst) panel.click(h.clickFirst);
     if (h.tapFirst) {
         panel.press(h.tapFirst);
-        runFor(20);
+        spinFor(20);
         panel.release(h.tapFirst);
     }
-    runFor(80);  // the set-up's answer comes back, the loop is idle again
+    spinFor(80);  // the set-up's answer comes back, the loop is idle again
 
     HoldRun run;
     const std::size_t first = line.frameCount();
     const std::size_t firstTick = panel.repeatTicks().size();
     const std::int64_t pressed = nowNs();
     panel.press(h.button);
-    runFor(o.holdMs);
+    spinFor(o.holdMs);
     const std::int64_t released = nowNs();
     panel.release(h.button);
-    runFor(150);  // the last answers drain
+    spinFor(150);  // the last answers drain
     line.relayTo(-1);
     const test::SimulatorSummary counts = sim.quit();
 
@@ -126,7 +126,7 @@ void measurePacing(const Options& o, Report& r) {
         FarEnd line;
         BenchPanel panel(line.path());
         panel.setSpeed(baud);
-        runFor(50);
+        spinFor(50);
         for (const Hold& h : kHolds) {
             std::vector<HoldRun> runs;
             for (int i = 0; i < o.runs; ++i) runs.push_back(holdOnce(o, panel, line, h, baud));

@@ -3,9 +3,7 @@
 // handing the rendered text to the widgets is in the figure too.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-
-#include "qt/window.h"
+#include "app/panel_program.h"
 #include "receive_events.h"
 
 namespace {
@@ -14,11 +12,10 @@ void ReceiveEventQtLabels(benchmark::State& state) {
     using namespace qelo;
     fakes::FakeClock clock;
     fakes::FakeSerialPort port{clock};
-    platform::qt::QtWindow window;
-    panel::Form1 form{window, port};
-    form.Form_Load();
-    window.show();
-    bench::receiveEvents(state, port, form);
+    app::PanelProgram program{platform::qt::defaultPortMap(),
+                              {.view = {}, .messageBox = [](const std::string&, const std::string&) {}, .line = &port}};
+    program.start();
+    bench::receiveEvents(state, port, program.form);
 }
 BENCHMARK(ReceiveEventQtLabels)->Arg(1)->Arg(100)->Arg(1000)->Arg(32767)->Complexity();
 
@@ -26,7 +23,7 @@ BENCHMARK(ReceiveEventQtLabels)->Arg(1)->Arg(100)->Arg(1000)->Arg(32767)->Comple
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
+    qelo::app::PanelApplication app(argc, argv);  // the programs' style and fonts
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

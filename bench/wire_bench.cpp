@@ -27,6 +27,7 @@
 #include "harness/far_end.h"
 #include "harness/items.h"
 #include "harness/stats.h"
+#include "qt/setup.h"
 
 namespace qelo::bench {
 
@@ -86,7 +87,7 @@ void measureMachineNoise(const char* when, Report& r) {
         last = now;
     });
     t.start(5);
-    runFor(2000);
+    spinFor(2000);
 
     // The line without the panel: a frame written on the panel's side, from
     // this thread idling in its event loop, to the far end's thread.
@@ -95,7 +96,7 @@ void measureMachineNoise(const char* when, Report& r) {
         FarEnd line;
         const int fd = ::open(line.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         for (int i = 0; fd >= 0 && i < 200; ++i) {
-            runFor(5);
+            spinFor(5);
             const std::size_t before = line.frameCount();
             const std::int64_t t0 = nowNs();
             if (::write(fd, "C00\r", 4) != 4) break;
@@ -281,6 +282,7 @@ int main(int argc, char** argv) {
     using namespace qelo::bench;
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    qelo::platform::qt::setupLook(app);  // the panel measured looks as the program's does
     const Options o = optionsFrom(app.arguments());
 
     Run run;

@@ -134,8 +134,9 @@ private:
 class BenchPanel : public test::Panel {
 public:
     explicit BenchPanel(const std::string& com1)
-        : test::Panel(platform::qt::routedPortMap({{1, com1}, {2, test::kMissingDevice}}),
-                      [](platform::qt::QtWindow& w) { return std::make_unique<StampingWindow>(w, "Label25", "Timer1"); }) {}
+        : test::Panel(com1, [](platform::qt::QtWindow& w) {
+              return std::make_unique<StampingWindow>(w, "Label25", "Timer1");
+          }) {}
 
     // The speed radio buttons live on the hidden port panel: select them as
     // the program would.
@@ -153,11 +154,7 @@ private:
 };
 
 // Runs the event loop, blocked in it as the program is, for ms.
-inline void runFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using test::spinFor;
 
 // Runs the event loop until cond holds (checked every 2 ms) or ms pass.
 inline bool runUntil(const std::function<bool()>& cond, int ms) {

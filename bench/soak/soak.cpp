@@ -29,6 +29,7 @@
 
 #include "harness/command_line.h"
 #include "harness/far_end.h"
+#include "qt/setup.h"
 #include "support/panel.h"
 #include "support/simulator.h"
 
@@ -169,6 +170,7 @@ int verdict(const Options& o, const Figures& f, const test::SimulatorSummary& ta
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    qelo::platform::qt::setupLook(app);  // the panel soaked looks as the program's does
     const Options o = parse(app.arguments());
 
     std::unique_ptr<test::Simulator> sim;

@@ -34,8 +34,7 @@ std::string describe(const std::exception_ptr& failure) {
 }  // namespace
 
 PanelApplication::PanelApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    platform::qt::setupStyle(*this);
-    platform::qt::installFonts();
+    platform::qt::setupLook(*this);
     quitOnTermination();
 }
 

@@ -7,13 +7,10 @@
 
 namespace qelo::platform::qt {
 
-void installFonts() {
+void setupLook(QApplication& app) {
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
     QFont::insertSubstitution(QString::fromUtf8(panel::layout::kGothic), QStringLiteral("IPAGothic"));
     QFont::insertSubstitution(QString::fromUtf8(panel::layout::kPGothic), QStringLiteral("IPAPGothic"));
-}
-
-void setupStyle(QApplication& app) {
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
 }
 
 QFont makeFont(const panel::layout::Font& design) {

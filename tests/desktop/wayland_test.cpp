@@ -253,7 +253,6 @@ int main(int argc, char** argv) {
         return qelo::test::kSkipped;
     }
     QApplication app(argc, argv);
-    qelo::platform::qt::setupStyle(app);
-    qelo::platform::qt::installFonts();
+    qelo::platform::qt::setupLook(app);
     return RUN_ALL_TESTS();
 }

@@ -9,7 +9,6 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    qelo::platform::qt::setupStyle(app);
-    qelo::platform::qt::installFonts();
+    qelo::platform::qt::setupLook(app);
     return RUN_ALL_TESTS();
 }

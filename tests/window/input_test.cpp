@@ -198,7 +198,7 @@ TEST_F(InputTest, HidingEndsAHeldPressAndDeactivationDoesNot) {
         c.loseIt(*window);
         EXPECT_EQ(log, c.ends ? (Log{"down 2", "up 2"}) : (Log{"down 2"}));
         showWindow();
-        QTest::mouseRelease(c.ends ? static_cast<QWidget*>(window.get()) : widget("Command48"), Qt::RightButton);
+        QTest::mouseRelease(c.ends ? static_cast<QWidget*>(window) : widget("Command48"), Qt::RightButton);
         EXPECT_EQ(log, (Log{"down 2", "up 2"}));
     }
 }
@@ -219,7 +219,7 @@ TEST_F(InputTest, KeyPreviewSeesEveryKeyOnceBeforeTheControl) {
     QTest::keyClick(off, Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
     QTest::keyClick(off, Qt::Key_H, Qt::AltModifier);
     QTest::keyClick(off, Qt::Key_H);
-    QTest::keyClick(window.get(), Qt::Key_H, Qt::ControlModifier);
+    QTest::keyClick(window, Qt::Key_H, Qt::ControlModifier);
     QTest::keyClick(off, Qt::Key_Space);
     // The modifier keys are keys too: Ctrl alone comes as 17 with Ctrl down.
     std::erase_if(keys, [](const auto& k) { return k.first >= 16 && k.first <= 18; });

@@ -9,12 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include "support/fakes.h"
+#include "app/panel_program.h"
 #include "link/protocol.h"
 #include "panel/buttons.h"
 #include "panel/form1.h"
 #include "panel/layout.h"
 #include "qt/controls.h"
+#include "support/fakes.h"
 #include "window_fixture.h"
 
 namespace qelo::test {
@@ -25,15 +26,18 @@ namespace layout = panel::layout;
 class PanelTest : public WindowTest {
 protected:
     void SetUp() override {
-        WindowTest::SetUp();
-        form = std::make_unique<panel::Form1>(*window, port);
-        form->dispatch([this] { form->Form_Load(); });
+        // The panel as the programs put it together, on a fake line.
+        program = std::make_unique<app::PanelProgram>(
+            platform::qt::defaultPortMap(), app::PanelHooks{.view = {}, .messageBox = collectBoxes(), .line = &port});
+        window = &program->window;
+        form = &program->form;
+        program->start();
         showWindow();
     }
     void TearDown() override {
         releaseMouse();  // while the form that handles it still exists
-        form.reset();
-        WindowTest::TearDown();
+        window = nullptr;
+        program.reset();
     }
 
     void click(const std::string& name) { QTest::mouseClick(widget(name), Qt::LeftButton); }
@@ -54,7 +58,8 @@ protected:
 
     fakes::FakeClock clock;  // the port's write stamps; the window's timers are real
     fakes::FakeSerialPort port{clock};
-    std::unique_ptr<panel::Form1> form;
+    std::unique_ptr<app::PanelProgram> program;
+    panel::Form1* form = nullptr;
 };
 
 TEST_F(PanelTest, OpensCompactWithTheDataAreaOutOfView) {

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,29 +25,34 @@ struct Box {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        window = std::make_unique<platform::qt::QtWindow>();
-        window->messageBoxHook = [this](const std::string& text, const std::string& title) {
-            boxes.push_back({text, title});
-        };
+        owned_ = std::make_unique<platform::qt::QtWindow>();
+        window = owned_.get();
+        window->messageBoxHook = collectBoxes();
     }
     void TearDown() override {
         releaseMouse();
-        window.reset();
+        window = nullptr;
+        owned_.reset();
+    }
+
+    // Message boxes are collected in boxes instead of shown.
+    std::function<void(const std::string&, const std::string&)> collectBoxes() {
+        return [this](const std::string& text, const std::string& title) { boxes.push_back({text, title}); };
     }
 
     // A press that a test left held would leak into the next test.
     void releaseMouse() {
         if (!window || !window->isVisible()) return;
         for (Qt::MouseButton b : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton})
-            if (QGuiApplication::mouseButtons() & b) QTest::mouseRelease(window.get(), b);
+            if (QGuiApplication::mouseButtons() & b) QTest::mouseRelease(window, b);
     }
 
     void showWindow() {
         window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         // Without a window manager nothing activates the window for us.
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
         QApplication::processEvents();
     }
 
@@ -58,10 +64,13 @@ protected:
     }
 
     // Top-left of a control in the window's client coordinates.
-    QRect inWindow(QWidget* w) { return QRect(w->mapTo(window.get(), QPoint(0, 0)), w->size()); }
+    QRect inWindow(QWidget* w) { return QRect(w->mapTo(window, QPoint(0, 0)), w->size()); }
 
-    std::unique_ptr<platform::qt::QtWindow> window;
+    platform::qt::QtWindow* window = nullptr;  // the window under test, whoever built it
     std::vector<Box> boxes;
+
+private:
+    std::unique_ptr<platform::qt::QtWindow> owned_;
 };
 
 }  // namespace qelo::test

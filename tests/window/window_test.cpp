@@ -250,7 +250,7 @@ TEST_F(WindowTest, FrameHidesWhatItHolds) {
     EXPECT_TRUE(widget("Option3")->isVisible());
     // The panel covers the COM button and takes the clicks there.
     const QRect com = inWindow(widget("Command33"));
-    EXPECT_EQ(window->childAt(com.center())->window(), window.get());
+    EXPECT_EQ(window->childAt(com.center())->window(), window);
     EXPECT_NE(window->childAt(com.center()), widget("Command33"));
     panel.setVisible(false);
     EXPECT_EQ(window->childAt(com.center()), widget("Command33"));
