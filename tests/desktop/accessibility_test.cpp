@@ -23,14 +23,14 @@ namespace a11y = panel::accessibility;
 namespace layout = panel::layout;
 
 TEST(AccessibleWindow, NoControlIsNameless) {
-    Panel panel;
+    DesktopPanel panel;
     ASSERT_TRUE(panel.show());
     std::set<std::string> seen;
     for (QWidget* w : panel.window.findChildren<QWidget*>()) {
         // Every label, button and frame, whether or not the layout named it.
         if (!qobject_cast<QFrame*>(w) && !qobject_cast<QAbstractButton*>(w)) continue;
         const std::string name = w->objectName().toStdString();
-        EXPECT_FALSE(Panel::said(w).trimmed().isEmpty()) << "nameless: " << name << " (" << w->metaObject()->className() << ")";
+        EXPECT_FALSE(DesktopPanel::said(w).trimmed().isEmpty()) << "nameless: " << name << " (" << w->metaObject()->className() << ")";
         seen.insert(name);
     }
     for (const a11y::Entry& e : a11y::entries()) EXPECT_TRUE(seen.count(e.control)) << "never met " << e.control;
@@ -44,13 +44,13 @@ TEST(AccessibleWindow, NoControlIsNameless) {
 }
 
 TEST(AccessibleWindow, CommandButtonsTellTheirCode) {
-    Panel panel;
+    DesktopPanel panel;
     auto check = [&](const char* button, const char* code) {
         QWidget* w = panel.widget(button);
         ASSERT_NE(w, nullptr) << button;
         EXPECT_TRUE(w->toolTip().startsWith(QLatin1String(code))) << button << ": " << w->toolTip().toStdString();
         // Screen readers read the tooltip as the description.
-        EXPECT_TRUE(Panel::said(w, QAccessible::Description).contains(QLatin1String(code))) << button;
+        EXPECT_TRUE(DesktopPanel::said(w, QAccessible::Description).contains(QLatin1String(code))) << button;
     };
     for (const panel::OneShotButton& b : panel::oneShotButtons()) check(b.name, b.code);
     for (const panel::HoldButton& b : panel::holdButtons()) check(b.name, panel::repeatCommand(b.repeatCode));
@@ -66,7 +66,7 @@ TEST(AccessibleWindow, NamesChangeNoCaptionPlaceLookOrOrder) {
     panel::Form1 form{plain, line};
     form.Form_Load();
     plain.show();
-    Panel named;
+    DesktopPanel named;
     for (QWidget* a : plain.findChildren<QWidget*>()) {
         if (a->objectName().isEmpty()) continue;
         QWidget* b = named.window.findChild<QWidget*>(a->objectName());
@@ -92,7 +92,7 @@ TEST(AccessibleWindow, NamesChangeNoCaptionPlaceLookOrOrder) {
 }
 
 TEST(AccessibleWindow, ApplyingTwiceChangesNothing) {
-    Panel panel;
+    DesktopPanel panel;
     platform::qt::applyAccessibility(panel.window);
     EXPECT_EQ(panel.said("Command34"), "Show data area");
     EXPECT_EQ(panel.said("Label25"), "STATUS");
@@ -100,7 +100,7 @@ TEST(AccessibleWindow, ApplyingTwiceChangesNothing) {
 }
 
 TEST(AccessibleWindow, DataAreaToggleIsNamedForWhatItDoesNow) {
-    Panel panel;
+    DesktopPanel panel;
     ASSERT_TRUE(panel.show());
     QTest::keyClick(&panel.window, Qt::Key_H, Qt::ControlModifier);
     EXPECT_EQ(panel.said("Command34"), "Close data area");
@@ -125,14 +125,14 @@ TEST(AccessibleWindow, DataAreaToggleIsNamedForWhatItDoesNow) {
 }
 
 TEST(AccessibleWindow, DisplayLinesReadTheirTitleAndWhatTheyShow) {
-    Panel panel;
+    DesktopPanel panel;
     ASSERT_TRUE(panel.show());
     EXPECT_EQ(panel.said("Label11"), "TXD");
     EXPECT_EQ(panel.said("Label12"), "RXD");
     EXPECT_EQ(panel.said("Label25"), "STATUS");
 
     panel.widget<QPushButton>("Command44")->click();  // STATUS query
-    panel.port.receive(std::string("00") + link::kCR);
+    panel.line.receive(std::string("00") + link::kCR);
     EXPECT_EQ(panel.said("Label11"), "TXD: C R 0 CR");
     EXPECT_EQ(panel.said("Label12"), "RXD: 0 0 CR");
     EXPECT_EQ(panel.said("Label25"), "STATUS: Power ON");

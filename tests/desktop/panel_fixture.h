@@ -1,6 +1,6 @@
 #pragma once
 // The panel as the programs put it together, with a fake line behind it,
-// shown offscreen.
+// shown offscreen, and what a screen reader is told of it.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -8,15 +8,18 @@
 #include <QTest>
 #include <QWidget>
 
-#include <string>
-
-#include "app/panel_program.h"
 #include "support/fakes.h"
+#include "support/panel.h"
 
 namespace qelo::test {
 
-struct Panel {
-    Panel() { program.start(); }
+struct FakeLine {
+    fakes::FakeClock clock;
+    fakes::FakeSerialPort line{clock};
+};
+
+struct DesktopPanel : FakeLine, Panel {
+    DesktopPanel() : Panel(FakeLine::line) {}
 
     bool show() {
         const bool exposed = QTest::qWaitForWindowExposed(&window);
@@ -35,13 +38,6 @@ struct Panel {
         return iface ? iface->text(what) : QString();
     }
     QString said(const char* name, QAccessible::Text what = QAccessible::Name) { return said(widget(name), what); }
-
-    fakes::FakeClock clock;
-    fakes::FakeSerialPort port{clock};
-    app::PanelProgram program{platform::qt::defaultPortMap(),
-                              {.view = {}, .messageBox = [](const std::string&, const std::string&) {}, .line = &port}};
-    platform::qt::QtWindow& window = program.window;
-    panel::Form1& form = program.form;
 };
 
 }  // namespace qelo::test

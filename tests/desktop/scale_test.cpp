@@ -59,7 +59,7 @@ protected:
         EXPECT_TRUE(panel.window.grab().save(path)) << path.toStdString();
     }
 
-    Panel panel;
+    DesktopPanel panel;
 };
 
 // Logical geometry is what the tables say whatever the factor, so the window
@@ -107,7 +107,7 @@ TEST_F(AtScale, ScreenshotsOfEachWindowMode) {
     save("compact");
     QTest::keyClick(&panel.window, Qt::Key_H, Qt::ControlModifier);
     panel.widget<QPushButton>("Command44")->click();  // STATUS, answered
-    panel.port.receive(std::string("00") + link::kCR);
+    panel.line.receive(std::string("00") + link::kCR);
     QApplication::processEvents();
     EXPECT_DOUBLE_EQ(panel.window.heightTwips(), layout::kShortcutHeight);
     save("expanded");

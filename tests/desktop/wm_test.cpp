@@ -54,7 +54,7 @@ protected:
         EXPECT_TRUE(shot.save(QDir(QStringLiteral(QELO_SCREENSHOT_DIR)).filePath(QString::fromLatin1(name) + ".png")));
     }
 
-    Panel panel;
+    DesktopPanel panel;
 };
 
 class InView : public OnADesktop, public ::testing::WithParamInterface<int> {};
@@ -121,14 +121,14 @@ TEST_F(OnADesktop, AHoldOutlastsAnotherProgramTakingTheFocus) {
     ASSERT_TRUE(xdotool({"mouseup", "1"}));
     const qint64 ms = held.elapsed();
     EXPECT_TRUE(QTest::qWaitFor([&] { return panel.form.repeatCode() == 0; }, 3000)) << "the release did not end it";
-    const auto sent = panel.port.sent();
+    const auto sent = panel.line.sent();
     const auto count = std::count(sent.begin(), sent.end(), link::frame("C09"));
     // One at the press and one every 250 ms; a busy machine may lose a tick
     // or two. A hold that ended with the focus would have sent two or three.
     EXPECT_GE(count, 1 + ms / 250 - 2) << "after " << ms << " ms";
     EXPECT_LE(count, 1 + ms / 250 + 1) << "after " << ms << " ms";
     QTest::qWait(600);  // two periods and more with nothing sent
-    EXPECT_EQ(panel.port.sent().size(), sent.size()) << "the repeat went on after the release";
+    EXPECT_EQ(panel.line.sent().size(), sent.size()) << "the repeat went on after the release";
     other.kill();
     other.waitForFinished(2000);
 }
@@ -140,7 +140,7 @@ TEST_F(OnADesktop, Screenshots) {
     QTest::keyClick(&panel.window, Qt::Key_H, Qt::ControlModifier);
     setHeight(layout::kShortcutHeight);
     panel.widget<QPushButton>("Command44")->click();
-    panel.port.receive(std::string("00") + link::kCR);
+    panel.line.receive(std::string("00") + link::kCR);
     QTest::qWait(100);
     save("expanded");
     panel.widget<QPushButton>("Command34")->click();

@@ -26,12 +26,14 @@ public:
     // COM1 leads to com1, COM2 to a device that does not exist.
     explicit Panel(const std::string& com1, View view = {})
         : Panel(platform::qt::routedPortMap({{1, com1}, {2, kMissingDevice}}), std::move(view)) {}
-    explicit Panel(platform::qt::PortMap map, View view = {})
-        : program(std::move(map), {std::move(view), [this](const std::string& text, const std::string&) {
-                                       messages.push_back(text);
-                                   }}) {
+    explicit Panel(platform::qt::PortMap map, View view = {}, platform::SerialPort* line = nullptr)
+        : program(std::move(map), {std::move(view),
+                                   [this](const std::string& text, const std::string&) { messages.push_back(text); },
+                                   line}) {
         program.start();
     }
+    // Form1 talks to line (a fake) instead of the serial port.
+    explicit Panel(platform::SerialPort& line) : Panel(platform::qt::defaultPortMap(), {}, &line) {}
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
     QPushButton* widget(const std::string& name) {
