@@ -177,10 +177,7 @@ public:
 
     // Empty when the panel is up; otherwise what failed and why.
     QString start() {
-        // Its log is on standard error; standard output names the pty first
-        // and sums up at the end. An ended standard input (this program
-        // gone) ends it.
-        simulator_.start(simPath_, QStringList(simArgs_) << "--exit-on-eof");
+        launchSimulator();
         QString why;
         const QString pty = app::awaitSimulator(simulator_, why);
         if (pty.isEmpty()) return "the simulated projector did not start (" + simPath_ + "): " + why;
@@ -200,6 +197,11 @@ public:
     }
 
 private:
+    // Its log is on standard error; standard output names the pty first and
+    // sums up at the end. An ended standard input (this program gone) ends
+    // it, however this program ends.
+    void launchSimulator() { simulator_.start(simPath_, QStringList(simArgs_) << "--exit-on-eof"); }
+
     void stop() {
         simulator_.disconnect();
         app::stopSimulator(simulator_);
@@ -232,7 +234,7 @@ private:
             log_->append("the projector is plugged in already");
             return;
         }
-        simulator_.start(simPath_, simArgs_);
+        launchSimulator();
         QString why;
         QString pty;
         {

@@ -77,8 +77,6 @@ QtLine::~QtLine() {
 void QtLine::send(const std::string& bytes) { port_.output(bytes); }
 
 TcpLine::TcpLine(std::string address, const TcpAddress& to) : address_(std::move(address)) {
-    // Small frames, each awaited: they must leave at once.
-    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -95,6 +93,8 @@ TcpLine::TcpLine(std::string address, const TcpAddress& to) : address_(std::move
         socket_.abort();
         throw platform::LineError(address_ + ": " + why);
     }
+    // Small frames, each awaited: they must leave at once. Set once
+    // connected, where Qt applies a socket's options.
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // A flood is taken in a bounded piece at a time, not all at once.
     socket_.setReadBufferSize(64 * 1024);
@@ -137,7 +137,9 @@ void TcpLine::send(const std::string& bytes) {
 std::unique_ptr<Line> openLine(const std::string& device, int port, int baud) {
     if (isTcp(device)) {
         std::string error;
-        const TcpAddress to = *tcpAddress(device, error);
+        const auto parsed = tcpAddress(device, error);
+        if (!parsed) throw platform::LineError(error);
+        const TcpAddress& to = *parsed;
         auto tcp = std::make_unique<TcpLine>(device, to);
         if (!to.telnet) return tcp;
         return std::make_unique<telnet::TelnetLine>(std::move(tcp), baud);

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "ctl/qt_line.h"
 #include "ctl/runner.h"
 #include "ctl/telnet.h"
 #include "seam/platform.h"
@@ -222,6 +223,11 @@ TEST(Runner, LineFailureIsStatusThreeWithTheDevice) {
     const Outcome r = runCtl(line, {"power on", "status"});
     EXPECT_EQ(r.status, kPortFailed);
     EXPECT_EQ(r.err, "qelo-ctl: /dev/pts/9: the device went away (the line was hung up)\n");
+
+    // Opened without the command line's checks, as the bridge does.
+    std::ostringstream out, err;
+    EXPECT_EQ(runOn([] { return openLine("tcp://h", 1, 9600); }, "tcp://h", {}, out, err), kPortFailed);
+    EXPECT_EQ(err.str(), "qelo-ctl: tcp://h has no port (tcp://HOST:PORT)\n");
 }
 
 // Every line --json prints must parse, and its byte fields must give back
