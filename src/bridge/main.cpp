@@ -16,6 +16,7 @@
 #include "bridge/mqtt.h"
 #include "bridge/rooms.h"
 #include "bridge/settings.h"
+#include "qt/command_line.h"
 #include "qt/delivery.h"
 
 namespace {
@@ -90,7 +91,7 @@ Start settingsFrom(int argc, char** argv) {
     }
     const Settings& s = *parsed.settings;
     if (s.help || s.version) {
-        std::cout << (s.help ? helpText(kProgram) : versionText(kProgram));
+        std::cout << (s.help ? helpText(kProgram) : qelo::cmdline::versionText(kProgram));
         return {};
     }
     auto secret = password(s);

@@ -47,8 +47,8 @@ constexpr cmdline::Row kRows[] = {
      "--device needs NAME=DEVICE"},
     {"config", "FILE", "read the settings from FILE first: key = value lines, and a [NAME] section with "
                        "device = DEVICE for every room; the command line's settings win"},
-    {"help", nullptr, "print this help", nullptr, 'h'},
-    {"version", nullptr, "print the version"},
+    cmdline::helpRow(),
+    cmdline::versionRow(),
 };
 
 bool isSetting(std::string_view key) {
@@ -226,7 +226,5 @@ SIGTERM, SIGINT and SIGHUP stop it cleanly, with exit status 0. Exit status 1:
 bad settings; 3: an unexpected failure, reported on standard error.
 )";
 }
-
-std::string versionText(std::string_view program) { return std::string(program) + " " + QELO_VERSION + "\n"; }
 
 }  // namespace qelo::bridge

@@ -68,6 +68,5 @@ std::string finalProblem(const Settings& s);
 std::span<const cmdline::Row> optionRows();
 std::string usage(std::string_view program);
 std::string helpText(std::string_view program);
-std::string versionText(std::string_view program);
 
 }  // namespace qelo::bridge

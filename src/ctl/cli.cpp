@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "ctl/runner.h"
 #include "link/protocol.h"
 
 namespace qelo::ctl {
@@ -233,8 +234,8 @@ constexpr cmdline::Row kRows[] = {
     {"raw", nullptr, "print replies as rendered on the traffic lines"},
     {"json", nullptr, "print one JSON object a line for every action sent"},
     {"list", nullptr, "print every action with its code"},
-    {"help", nullptr, "print this help", nullptr, 'h'},
-    {"version", nullptr, "print the version"},
+    cmdline::helpRow(),
+    cmdline::versionRow(),
 };
 
 // The device as a key, so that one device is not named twice.
@@ -366,9 +367,9 @@ Options:
 )" + cmdline::optionsHelp(kRows) + R"(
 A query prints its answer in words, one line each (a raw query code with no
 table, as rendered). A control command prints nothing (with --raw, its acknowledgement)
-and waits at most 100 ms for the acknowledgement. Whatever waits on the line
+and waits at most )" + std::to_string(kSettleMs) + R"( ms for the acknowledgement. Whatever waits on the line
 before a frame is sent is set aside, never taken for its answer; on a TCP
-line the first frame waits until the line has been quiet for 100 ms. An
+line the first frame waits until the line has been quiet for )" + std::to_string(kQuietMs) + R"( ms. An
 answer must have the form its query asks for (STATUS and SETTING two
 characters of their table, MODE one, L-TIME digits, a control command ACK),
 each ending in CR. The first action that fails ends the run.
@@ -387,7 +388,7 @@ Exit status:
   0  done
   1  bad usage
   2  no whole answer: a query got none, or one without its CR, within the
-     time-out; or an answer to a query or a command ran to 256 bytes without
+     time-out; or an answer to a query or a command ran to )" + std::to_string(kLongestReply) + R"( bytes without
      a CR
   3  the port could not be opened or written, or the server could not be
      reached or closed the connection (what it said last is quoted)
@@ -395,10 +396,6 @@ Exit status:
   5  standard output could not be written (full, closed, or a pipe nobody
      reads any more); the run stops there
 )";
-}
-
-std::string versionText(std::string_view program) {
-    return std::string(program) + " " QELO_VERSION "\n";
 }
 
 }  // namespace qelo::ctl

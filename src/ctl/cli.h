@@ -100,6 +100,5 @@ std::span<const cmdline::Row> optionRows();
 // The synopsis, and the synopsis with what each option does.
 std::string usage(std::string_view program);
 std::string helpText(std::string_view program);
-std::string versionText(std::string_view program);
 
 }  // namespace qelo::ctl

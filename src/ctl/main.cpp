@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     }
     const Options& o = *parsed.options;
     if (o.help) return printed(helpText(program));
-    if (o.version) return printed(versionText(program));
+    if (o.version) return printed(qelo::cmdline::versionText(program));
     if (o.list) return printed(listingText());
 
     QCoreApplication app(argc, argv);

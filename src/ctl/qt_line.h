@@ -59,9 +59,6 @@ private:
 
 // A connection to a serial device server; the time a connection may take.
 inline constexpr int kConnectMs = 5000;
-// A server may greet whoever connects (ser2net's banner comes within a few
-// ms on loopback): the line must be quiet this long before the first frame.
-inline constexpr int kQuietMs = 100;
 
 class TcpLine : public EventLine {
 public:

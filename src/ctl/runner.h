@@ -42,6 +42,10 @@ std::string utcNow();
 // tells that the command arrived, and a script should not wait on it.
 inline constexpr int kSettleMs = 100;
 
+// A server may greet whoever connects (ser2net's banner comes within a few
+// ms on loopback): a TCP line must be quiet this long before the first frame.
+inline constexpr int kQuietMs = 100;
+
 // An answer is a few bytes; this many without a CR is not one, and waiting
 // for its end would let a babbling line fill the memory. The CR counts.
 inline constexpr std::size_t kLongestReply = 256;

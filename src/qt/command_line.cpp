@@ -6,6 +6,8 @@
 
 namespace qelo::cmdline {
 
+std::string versionText(std::string_view program) { return std::string(program) + " " QELO_VERSION "\n"; }
+
 namespace {
 
 const std::vector<std::string> kNone;

@@ -45,6 +45,13 @@ struct Result {
     std::string error;  // one line, set when parsed is empty
 };
 
+// The rows every program has; the simulator words them its own way.
+constexpr Row helpRow(const char* description = "print this help") { return {"help", nullptr, description, nullptr, 'h'}; }
+constexpr Row versionRow(const char* description = "print the version") { return {"version", nullptr, description}; }
+
+// What --version prints: the program's name and the project's version.
+std::string versionText(std::string_view program);
+
 // args excludes the program name.
 Result parse(std::span<const Row> rows, const std::vector<std::string>& args);
 

@@ -433,7 +433,7 @@ int main(int argc, char** argv) {
     }
     const Options& o = *parsed.options;
     if (o.help || o.version) {
-        std::fputs((o.help ? usage(kProgram) : versionText(kProgram)).c_str(), stdout);
+        std::fputs((o.help ? usage(kProgram) : qelo::cmdline::versionText(kProgram)).c_str(), stdout);
         return 0;
     }
     // A pty ignores the rate; the pacing still honours the number given.

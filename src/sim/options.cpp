@@ -78,8 +78,8 @@ constexpr cmdline::Row kRows[] = {
     {"quiet", nullptr, "no log; replies to commands on standard input still appear", nullptr, 0, "Other:"},
     {"exit-on-eof", nullptr, "end when standard input ends (by default an ended standard input is just no longer "
      "read)"},
-    {"help", nullptr, "this text", nullptr, 'h'},
-    {"version", nullptr, "the version"},
+    cmdline::helpRow("this text"),
+    cmdline::versionRow("the version"),
 };
 
 }  // namespace
@@ -210,8 +210,6 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
     if (o.listen && !o.device.empty()) return fail("a device and --listen cannot be used together");
     return ParseResult{o, {}};
 }
-
-std::string versionText(std::string_view program) { return std::string(program) + " " QELO_VERSION "\n"; }
 
 std::string describe(const Projector& p, Time now) {
     char hours[32];

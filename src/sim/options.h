@@ -48,7 +48,6 @@ std::span<const cmdline::Row> optionRows();
 // args excludes the program name.
 ParseResult parseArgs(const std::vector<std::string>& args);
 std::string usage(std::string_view program);
-std::string versionText(std::string_view program);
 
 struct CommandResult {
     bool ok = true;
