@@ -12,12 +12,6 @@ namespace {
 
 using ctl::jsonText;
 
-std::string trimmed(std::string_view s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string_view::npos) return {};
-    return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
-}
-
 const Answer* answerTo(const std::vector<Answer>& answers, std::string_view code) {
     for (const auto& a : answers)
         if (a.code == code) return &a;

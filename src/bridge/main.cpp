@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -114,7 +115,7 @@ void reportAndExit(std::exception_ptr e) {
 // A signal becomes a byte on a pipe, read on the event loop.
 bool watchSignals() {
     signal(SIGPIPE, SIG_IGN);
-    if (::pipe(signalPipe) != 0) {
+    if (::pipe2(signalPipe, O_CLOEXEC) != 0) {
         say(std::string("cannot watch for signals: ") + std::strerror(errno));
         return false;
     }

@@ -23,13 +23,6 @@ std::string levelProblem(std::string_view level) {
     return {};
 }
 
-std::string trim(std::string_view s) {
-    const auto b = s.find_first_not_of(" \t\r");
-    if (b == std::string_view::npos) return {};
-    const auto e = s.find_last_not_of(" \t\r");
-    return std::string(s.substr(b, e - b + 1));
-}
-
 constexpr cmdline::Row kRows[] = {
     {"broker", "HOST:PORT", "the MQTT broker; the port is 1883, or 8883 with --tls-ca, when left out",
      "--broker needs HOST or HOST:PORT"},
@@ -114,6 +107,12 @@ std::string set(Settings& s, const std::string& key, const std::string& value) {
 
 }  // namespace
 
+std::string trimmed(std::string_view s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string_view::npos) return {};
+    return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
+}
+
 std::string roomNameProblem(std::string_view name) {
     if (name == "bridge") return "is taken by the bridge's own topics";
     return levelProblem(name);
@@ -138,22 +137,22 @@ std::string applyConfig(Settings& s, std::string_view text, std::string_view fil
     int number = 0;
     for (std::size_t start = 0; start <= text.size(); ++number) {
         const auto end = std::min(text.find('\n', start), text.size());
-        const std::string line = trim(text.substr(start, end - start));
+        const std::string line = trimmed(text.substr(start, end - start));
         start = end + 1;
         const std::string where = std::string(file) + ":" + std::to_string(number + 1) + ": ";
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         if (line.front() == '[') {
             if (line.back() != ']') return where + "a section's name ends with ']'";
             if (auto why = endRoom(); !why.empty()) return where + why;
-            room = trim(std::string_view(line).substr(1, line.size() - 2));
+            room = trimmed(std::string_view(line).substr(1, line.size() - 2));
             device.clear();
             inRoom = true;
             continue;
         }
         const auto eq = line.find('=');
         if (eq == std::string::npos) return where + "expected key = value, not \"" + line + "\"";
-        const std::string key = trim(std::string_view(line).substr(0, eq));
-        const std::string value = trim(std::string_view(line).substr(eq + 1));
+        const std::string key = trimmed(std::string_view(line).substr(0, eq));
+        const std::string value = trimmed(std::string_view(line).substr(eq + 1));
         if (inRoom) {
             if (key != "device") return where + "a room's section takes only device = DEVICE";
             device = value;

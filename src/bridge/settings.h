@@ -51,6 +51,9 @@ struct ParseResult {
     std::string error;  // one line, set when settings is empty
 };
 
+// Without the blanks around it: a file's line, a payload, a table's words.
+std::string trimmed(std::string_view s);
+
 // Reads a whole file, or says why it cannot.
 using FileReader = std::function<std::optional<std::string>(const std::string& path, std::string& error)>;
 
