@@ -1,7 +1,9 @@
 #include "sim/options.h"
 
+#include <algorithm>
 #include <climits>
 #include <functional>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -40,6 +42,109 @@ std::vector<std::string_view> words(std::string_view line) {
         if (i > start) out.push_back(line.substr(start, i - start));
     }
     return out;
+}
+
+// A run-time command: what is wrong with its argument, or nothing; one that
+// answers sets the result.
+using Run = std::string (*)(Projector& p, Time now, std::string_view arg, CommandResult& result);
+
+template <void (Projector::*set)(Time, bool)>
+std::string onOff(Projector& p, Time now, std::string_view arg, CommandResult&) {
+    bool on = false;
+    if (!parseSwitch(arg, on)) return "say on or off";
+    (p.*set)(now, on);
+    return {};
+}
+
+template <void (Projector::*set)(Time, Millis)>
+std::string millis(Projector& p, Time now, std::string_view arg, CommandResult&) {
+    Millis ms{};
+    if (!parseMillis(arg, ms)) return "needs milliseconds";
+    (p.*set)(now, ms);
+    return {};
+}
+
+std::string helpReply();
+
+struct Command {
+    const char* name;
+    const char* argument;  // as the usage spells it; nullptr: the command takes none
+    Run run;
+};
+
+// In the order the usage and the help reply list them.
+constexpr Command kCommands[] = {
+    {"silent", "[on|off]", onOff<&Projector::setSilent>},
+    {"garbage", "[on|off]", onOff<&Projector::setGarbage>},
+    {"split", "MS", millis<&Projector::setSplit>},
+    {"chatter", "MS", millis<&Projector::setChatter>},
+    {"hangup", nullptr, [](Projector& p, Time now, std::string_view, CommandResult&) -> std::string {
+         p.hangUp(now);
+         return {};
+     }},
+    {"hangup-after", "N", [](Projector& p, Time now, std::string_view arg, CommandResult&) -> std::string {
+         long long n = 0;
+         if (!cmdline::wholeNumber(arg, n, 0, LONG_MAX)) return "needs a number of frames";
+         p.setHangupAfter(now, n);
+         return {};
+     }},
+    {"state", "XX", [](Projector& p, Time now, std::string_view arg, CommandResult&) -> std::string {
+         return p.forceState(now, arg) ? "" : "unknown power state";
+     }},
+    {"mode", "D", [](Projector& p, Time now, std::string_view arg, CommandResult&) -> std::string {
+         return arg.size() == 1 && p.setMode(now, arg[0]) ? "" : "mode is 1, 2 or 3";
+     }},
+    {"reversal", "XX", [](Projector& p, Time now, std::string_view arg, CommandResult&) -> std::string {
+         return p.setReversal(now, arg) ? "" : "reversal is 11, 10, 01 or 00";
+     }},
+    {"hours", "N", [](Projector& p, Time now, std::string_view arg, CommandResult&) -> std::string {
+         double h = 0;
+         if (!cmdline::decimalNumber(arg, h) || h < 0) return "needs a number of hours";
+         p.setLampHours(now, h);
+         return {};
+     }},
+    {"delay", "MS", millis<&Projector::setReplyDelay>},
+    {"status", nullptr, [](Projector& p, Time now, std::string_view, CommandResult& result) -> std::string {
+         result.message = "status: " + describe(p, now);
+         return {};
+     }},
+    {"help", nullptr, [](Projector&, Time, std::string_view, CommandResult& result) -> std::string {
+         result.message = helpReply();
+         return {};
+     }},
+    {"quit", nullptr, [](Projector&, Time, std::string_view, CommandResult& result) -> std::string {
+         result.quit = true;
+         return {};
+     }},
+};
+
+std::string spelling(const Command& c) { return c.argument ? c.name + std::string(" ") + c.argument : c.name; }
+
+// Every command but help itself.
+std::string helpReply() {
+    std::string text = "commands:";
+    for (const Command& c : kCommands)
+        if (c.name != std::string_view("help")) text += (text.back() == ':' ? " " : ", ") + spelling(c);
+    return text;
+}
+
+// Four a line, in columns this wide, the last one unpadded.
+std::string commandGrid() {
+    constexpr std::size_t kWidths[] = {20, 20, 12};
+    std::string text;
+    std::size_t column = 0;
+    for (const Command& c : kCommands) {
+        if (column == 0) text += "  ";
+        text += spelling(c);
+        if (column < std::size(kWidths) && &c != std::end(kCommands) - 1) {
+            text += std::string(kWidths[column] - std::min(kWidths[column] - 1, spelling(c).size()), ' ');
+            ++column;
+        } else {
+            text += "\n";
+            column = 0;
+        }
+    }
+    return text;
 }
 
 }  // namespace
@@ -122,11 +227,7 @@ The projector reads frames of three characters and CR and answers:
 Options (MS is milliseconds; --name=VALUE works too):
 )" + cmdline::optionsHelp(kRows) + R"(
 Commands on standard input, one a line, at any time:
-  silent [on|off]     garbage [on|off]    split MS    chatter MS
-  hangup              hangup-after N      state XX    mode D
-  reversal XX         hours N             delay MS    status
-  help                quit
-Switches without on/off mean on; split, chatter 0 switch them off.
+)" + commandGrid() + R"(Switches without on/off mean on; split, chatter 0 switch them off.
 
 Log (standard error), one line per event, each starting with the local time
 HH:MM:SS.mmm and a blank:
@@ -251,47 +352,12 @@ CommandResult applyCommand(Projector& p, Time now, std::string_view line) {
     };
     if (w.size() > 2) return bad("too many words");
 
-    if (cmd == "silent" || cmd == "garbage") {
-        bool on = false;
-        if (!parseSwitch(arg, on)) return bad("say on or off");
-        if (cmd == "silent")
-            p.setSilent(now, on);
-        else
-            p.setGarbage(now, on);
-    } else if (cmd == "split" || cmd == "chatter" || cmd == "delay") {
-        Millis ms{};
-        if (!parseMillis(arg, ms)) return bad("needs milliseconds");
-        if (cmd == "split") p.setSplit(now, ms);
-        if (cmd == "chatter") p.setChatter(now, ms);
-        if (cmd == "delay") p.setReplyDelay(now, ms);
-    } else if (cmd == "hangup" && arg.empty()) {
-        p.hangUp(now);
-    } else if (cmd == "hangup-after") {
-        long long n = 0;
-        if (!cmdline::wholeNumber(arg, n, 0, LONG_MAX)) return bad("needs a number of frames");
-        p.setHangupAfter(now, n);
-    } else if (cmd == "state") {
-        if (!p.forceState(now, arg)) return bad("unknown power state");
-    } else if (cmd == "mode") {
-        if (arg.size() != 1 || !p.setMode(now, arg[0])) return bad("mode is 1, 2 or 3");
-    } else if (cmd == "reversal") {
-        if (!p.setReversal(now, arg)) return bad("reversal is 11, 10, 01 or 00");
-    } else if (cmd == "hours") {
-        double h = 0;
-        if (!cmdline::decimalNumber(arg, h) || h < 0) return bad("needs a number of hours");
-        p.setLampHours(now, h);
-    } else if (cmd == "status" && arg.empty()) {
-        return {true, false, "status: " + describe(p, now)};
-    } else if (cmd == "help" && arg.empty()) {
-        return {true, false,
-                "commands: silent [on|off], garbage [on|off], split MS, chatter MS, hangup, "
-                "hangup-after N, state XX, mode D, reversal XX, hours N, delay MS, status, quit"};
-    } else if (cmd == "quit" && arg.empty()) {
-        return {true, true, {}};
-    } else {
-        return bad("unknown command (try help)");
-    }
-    return {};
+    const Command* c = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const Command& row) { return cmd == row.name; });
+    if (c == std::end(kCommands) || (!c->argument && !arg.empty())) return bad("unknown command (try help)");
+    CommandResult result;
+    if (std::string why = c->run(p, now, arg, result); !why.empty()) return bad(why);
+    return result;
 }
 
 }  // namespace qelo::sim
