@@ -23,7 +23,7 @@ public:
     // what it does. Given twice, the last value counts.
     void options(std::vector<cmdline::Row> table) {
         rows_ = std::move(table);
-        rows_.push_back({"help", nullptr, "Print this help.", nullptr, 'h'});
+        rows_.push_back(cmdline::helpRow("Print this help."));
     }
 
     // Parses, or answers --help (status 0) or rejects the line (status 1).
