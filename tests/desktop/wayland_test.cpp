@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +30,6 @@
 
 #include "link/protocol.h"
 #include "panel/layout.h"
-#include "qt/setup.h"
 #include "support/panel.h"
 #include "support/pty.h"
 #include "x_server.h"
@@ -80,7 +80,6 @@ private:
     Server weston_;
 };
 
-bool xdotool(const QStringList& args) { return QProcess::execute(QStringLiteral("xdotool"), args) == 0; }
 
 QImage screen() {
     QProcess grabber;
@@ -216,9 +215,8 @@ TEST_F(OnWayland, AHoldRepeatsAtItsPace) {
     ASSERT_TRUE(xdotool({"mouseup", "1"}));
     ASSERT_TRUE(spinUntil([&] { return panel.form.repeatCode() == 0; })) << "the release did not arrive";
     const qint64 ms = held.elapsed();
-    const std::string sent = pty.receive(2000, 400);
-    std::size_t count = 0;
-    for (std::size_t at = 0; (at = sent.find(link::frame("C09"), at)) != std::string::npos; at += 4) ++count;
+    const auto sent = frames(pty.receive(2000, 400));
+    const auto count = static_cast<std::size_t>(std::count(sent.begin(), sent.end(), "C09"));
     // One at the press and one every 250 ms; a busy machine may lose a tick.
     EXPECT_GE(count, std::size_t(1 + ms / 250 - 2)) << "after " << ms << " ms";
     EXPECT_LE(count, std::size_t(1 + ms / 250 + 1)) << "after " << ms << " ms";
@@ -246,13 +244,6 @@ TEST_F(OnWayland, TheDemosLogLeavesThePanelInView) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--grab") == 0) return qelo::test::grab(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
     qelo::test::Compositor compositor;
-    if (const std::string why = compositor.start(); !why.empty()) {
-        std::printf("wayland: skipped: %s\n", why.c_str());
-        return qelo::test::kSkipped;
-    }
-    QApplication app(argc, argv);
-    qelo::platform::qt::setupLook(app);
-    return RUN_ALL_TESTS();
+    return qelo::test::runOn(compositor, "wayland", argc, argv);
 }

@@ -17,7 +17,6 @@
 #include <cstring>
 #include <string>
 
-#include "qt/setup.h"
 #include "x_server.h"
 
 namespace {
@@ -71,13 +70,6 @@ private:
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--popup") == 0) return popup(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
     Desktop desktop;
-    if (const std::string why = desktop.start(); !why.empty()) {
-        std::printf("desktop: skipped: %s\n", why.c_str());
-        return qelo::test::kSkipped;
-    }
-    QApplication app(argc, argv);
-    qelo::platform::qt::setupLook(app);
-    return RUN_ALL_TESTS();
+    return qelo::test::runOn(desktop, "desktop", argc, argv);
 }

@@ -13,6 +13,7 @@
 #include "link/protocol.h"
 #include "panel/layout.h"
 #include "panel_fixture.h"
+#include "x_server.h"
 
 namespace qelo::test {
 namespace {
@@ -22,7 +23,6 @@ namespace layout = panel::layout;
 // The frame the heights were designed for: 375 twips, 25 pixels.
 constexpr int kDesignFrameTwips = 375;
 
-bool xdotool(const QStringList& args) { return QProcess::execute(QStringLiteral("xdotool"), args) == 0; }
 
 class OnADesktop : public ::testing::Test {
 protected:

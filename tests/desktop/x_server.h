@@ -1,6 +1,9 @@
 #pragma once
 // A private X server for the desktop tiers: Xvfb on the first free display,
-// taking clients, ended with the tests.
+// taking clients, ended with the tests; and what the tiers share around it.
+#include <gtest/gtest.h>
+
+#include <QApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -8,10 +11,12 @@
 #include <unistd.h>
 
 #include <csignal>
-
+#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
+
+#include "qt/setup.h"
 
 namespace qelo::test {
 
@@ -74,5 +79,22 @@ private:
     Server server_;
     std::string display_;
 };
+
+// A real pointer and keyboard, as a user's.
+inline bool xdotool(const QStringList& args) { return QProcess::execute(QStringLiteral("xdotool"), args) == 0; }
+
+// Starts the tier's desktop, then runs its tests, or says why they are
+// skipped.
+template <typename Desktop>
+int runOn(Desktop& desktop, const char* tier, int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (const std::string why = desktop.start(); !why.empty()) {
+        std::printf("%s: skipped: %s\n", tier, why.c_str());
+        return kSkipped;
+    }
+    QApplication app(argc, argv);
+    platform::qt::setupLook(app);
+    return RUN_ALL_TESTS();
+}
 
 }  // namespace qelo::test
