@@ -61,40 +61,6 @@ constexpr CatalogueEntry kCatalogue[] = {
     {"", "SETTING", "CR4", Sending::Click},
 };
 
-constexpr StatusRow kStatusRows[] = {
-    {" 0 0", " Power ON"},
-    {" 8 0", " Stand by"},
-    {" 4 0", " Count down"},
-    {" 2 0", " Cooling down"},
-    {" 1 0", " Power abnormality"},
-    {" 8 8", " Temperature abnormality"},
-    {" 0 8", " Temperature abnormality"},
-    {" 2 4", " Power Management Cooling"},
-    {" 0 4", " Power Management"},
-    {" 2 8", " Temperature abnormality"},
-    {" 0 2", " Key input prohibition"},
-};
-
-constexpr StatusRow kModeRows[] = {
-    {" 1", " Computer"},
-    {" 2", " MCI"},
-    {" 3", " Video"},
-};
-
-constexpr StatusRow kSettingRows[] = {
-    {" 1 1", " Normally"},
-    {" 1 0", " Top/Bottom reversal"},
-    {" 0 1", " Left/Right reversal"},
-    {" 0 0", " Top/Bottom , Left/Right reversal"},
-};
-
-const std::array<Query, 4> kQueries{{
-    {"CR0", 4, kStatusRows},
-    {"CR1", 2, kModeRows},
-    {"CR4", 4, kSettingRows},
-    {"CR3", 8, {}},
-}};
-
 }  // namespace
 
 std::span<const CatalogueEntry> catalogue() { return kCatalogue; }
@@ -159,71 +125,6 @@ void RenderedText::append(std::string_view more, std::size_t limit) {
     more = more.substr(0, limit - text_.size());
     text_.append(more);
     for (char c : more) appendToken(rendered_, static_cast<unsigned char>(c));
-}
-
-std::span<const Query> queries() { return kQueries; }
-
-const Query* findQuery(std::string_view code) {
-    for (const auto& q : kQueries)
-        if (code == q.code) return &q;
-    return nullptr;
-}
-
-std::optional<std::string> decode(std::string_view sendData, std::string_view renderedReply) {
-    for (const auto& q : kQueries) {
-        const std::string_view code = q.code;
-        const bool isFrame = sendData.size() == code.size() + 1 && sendData.starts_with(code) &&
-                             sendData.back() == kCR;
-        if (!isFrame) continue;
-        const std::string_view key = renderedReply.substr(0, q.keyLength);
-        if (q.table.empty()) return std::string(key) + kHourSuffix;
-        for (const auto& row : q.table)
-            if (key == row.key) return std::string(row.text);
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-namespace {
-
-// A table's answers as they travel: the rendered key " 8 0" is "80".
-std::string answerOf(std::string_view key) {
-    std::string out;
-    for (std::size_t i = 1; i < key.size(); i += 2) out += key[i];
-    return out;
-}
-
-// "C" and two hex digits; queries are "CR" and a digit.
-bool isControl(std::string_view code) { return code.size() == 3 && code[0] == 'C' && code[1] != 'R'; }
-
-}  // namespace
-
-bool answerFits(std::string_view code, std::string_view answer) {
-    if (answer.empty() || answer.back() != kCR || answer.find(kCR) != answer.size() - 1) return false;
-    const std::string_view body = answer.substr(0, answer.size() - 1);
-    if (isControl(code)) return answer == kAck;
-    const Query* q = findQuery(code);
-    if (!q) return true;
-    if (q->table.empty()) return !body.empty() && body.find_first_not_of("0123456789") == std::string_view::npos;
-    for (const auto& row : q->table)
-        if (body == answerOf(row.key)) return true;
-    return false;
-}
-
-std::string expectedAnswer(std::string_view code) {
-    if (isControl(code)) return "ACK CR";
-    const Query* q = findQuery(code);
-    if (!q) return "an answer ending in CR";
-    if (q->table.empty()) return "digits, then CR";
-    std::string out = "one of";
-    std::string seen;
-    for (const auto& row : q->table) {
-        const std::string a = answerOf(row.key);
-        if (seen.find(" " + a + " ") != std::string::npos) continue;
-        seen += " " + a + " ";
-        out += " " + a;
-    }
-    return out + ", then CR";
 }
 
 }  // namespace qelo::link

@@ -1,11 +1,10 @@
 #pragma once
 // What travels on the line between the panel and the projector: the frame,
-// the code catalogue, the traffic rendering and the decoding of the four
-// status queries. Pure data and functions.
+// the code catalogue and the traffic rendering (answers: answer.h). Pure data
+// and functions.
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,6 +40,8 @@ const CatalogueEntry* findCode(std::string_view code);
 std::string render(std::string_view data);
 // Appends the token of one byte.
 void appendToken(std::string& out, unsigned char c);
+// What the RXD line shows when a reply window closed with nothing received.
+inline constexpr const char* kTimeoutMark = " X X X X";
 
 // Received text and its rendering, kept in step: appending costs what
 // arrived, not what was kept, however long the text has grown.
@@ -66,33 +67,5 @@ private:
     std::string rendered_ = " ";
     std::uint64_t generation_ = 0;
 };
-
-struct StatusRow {
-    const char* key;   // rendered key, e.g. " 0 0"
-    const char* text;  // status text, e.g. " Power ON"
-};
-
-struct Query {
-    const char* code;                  // "CR0", ...
-    std::size_t keyLength;             // leading characters of the rendered reply looked at
-    std::span<const StatusRow> table;  // empty for the hour count
-};
-std::span<const Query> queries();  // in the order the decoder tries them
-const Query* findQuery(std::string_view code);
-
-inline constexpr const char* kHourSuffix = " Hour";
-inline constexpr const char* kTimeoutMark = " X X X X";
-
-// The status text for a rendered reply to the query whose frame is
-// sendData, or nothing when sendData is no query or no row matches.
-std::optional<std::string> decode(std::string_view sendData, std::string_view renderedReply);
-
-// Whether a whole answer (up to and including its first CR) has the form
-// the frame of `code` asks for: STATUS and SETTING two characters of their
-// table, MODE one, L-TIME digits, a control command ACK. Of codes the
-// catalogue does not know nothing is expected beyond the CR.
-bool answerFits(std::string_view code, std::string_view answer);
-// That form in words, for a message: "ACK CR", "one of 1 2 3, then CR", ...
-std::string expectedAnswer(std::string_view code);
 
 }  // namespace qelo::link

@@ -98,7 +98,7 @@ private:
     void setRxdCaption(const std::string& text);
     // The received text's own way to the RXD line and the status.
     void showReceived(const link::RenderedText& kept);
-    void showStatus(const std::string& rendered);
+    void showStatus(const link::RenderedText& kept);
     // Ends a hold whose send failed, as its release would.
     void dispatchHold(const std::function<void()>& handler);
 

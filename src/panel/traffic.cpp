@@ -1,7 +1,7 @@
 // The send path, the receive path and the two timers that close a reply
 // window: everything sent goes through Hyouji, everything received through
 // showReceived.
-#include "link/protocol.h"
+#include "link/answer.h"
 #include "panel/form1.h"
 
 namespace qelo::panel {
@@ -33,13 +33,13 @@ void Form1::showReceived(const link::RenderedText& kept) {
     else
         label12_.setCaption(rendered);
     rxd_ = {kept.generation(), rendered.size(), true};
-    showStatus(rendered);
+    showStatus(kept);
 }
 
-void Form1::showStatus(const std::string& rendered) {
-    // Decoded from what the RXD line now shows, and again on every piece of
-    // a reply that arrives split.
-    if (auto status = link::decode(SendData, rendered)) label25_.setCaption(*status);
+void Form1::showStatus(const link::RenderedText& kept) {
+    // Read from what the RXD line now shows, and again on every piece of a
+    // reply that arrives split.
+    if (auto status = link::statusText(SendData, kept)) label25_.setCaption(*status);
 }
 
 void Form1::setRxdCaption(const std::string& text) {

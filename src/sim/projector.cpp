@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "link/protocol.h"
+#include "link/answer.h"
 
 namespace qelo::sim {
 
@@ -12,19 +12,12 @@ namespace {
 
 bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
 
-// The reply codes a query's table knows, taken from its rendered keys
-// (" 8 0" is the reply "80"), so that the panel and the projector cannot
-// disagree about them.
+// The reply codes a query's table knows, from the table the panel reads
+// answers with, so that the two cannot disagree about them.
 std::vector<std::string> replyCodes(std::string_view query) {
     std::vector<std::string> codes;
-    if (const link::Query* q = link::findQuery(query)) {
-        for (const link::StatusRow& row : q->table) {
-            std::string code;
-            std::string_view key = row.key;
-            for (std::size_t i = 1; i < key.size(); i += 2) code += key[i];
-            codes.push_back(code);
-        }
-    }
+    if (const link::Query* q = link::findQuery(query))
+        for (const link::Word& w : q->table) codes.push_back(w.answer);
     return codes;
 }
 
@@ -33,16 +26,10 @@ const std::vector<std::string>& stateCodes() {
     return codes;
 }
 
-// The words the panel shows for a reply, for the log.
-std::string meaning(std::string_view query, std::string_view reply) {
-    if (auto text = link::decode(link::frame(query), link::render(reply))) return *text;
-    return {};
-}
-
 std::string describeState(std::string_view code) {
-    std::string words = meaning("CR0", std::string(code) + '\r');
+    const link::Answer a = link::readAnswer("CR0", std::string(code) + '\r');
     std::string out(code);
-    if (!words.empty()) out += " (" + words.substr(1) + ")";
+    if (a.word) out += std::string(" (") + a.word->words + ")";
     return out;
 }
 

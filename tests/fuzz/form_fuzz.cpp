@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (form.recvData().rendered() != whole) fuzz::broken("kept rendering", form.recvData().rendered());
         if (port.inputs != inputs) {
             if (window.caption("Label12") != whole) fuzz::broken("RXD line", window.caption("Label12"));
-            const std::string status = link::decode(form.sendData(), whole).value_or(statusBefore);
+            const std::string status = link::statusText(form.sendData(), form.recvData()).value_or(statusBefore);
             if (window.caption("Label25") != status) fuzz::broken("status after receive", window.caption("Label25"));
         }
         fuzz::checkStatusText(window.caption("Label25"));

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "link/answer.h"
 #include "link/protocol.h"
 
 using namespace qelo::link;
@@ -46,9 +47,15 @@ struct DecodeCase {
 
 class Decode : public ::testing::TestWithParam<DecodeCase> {};
 
+std::optional<std::string> decode(std::string_view sendData, std::string_view reply) {
+    RenderedText received;
+    received.append(reply, 1000);
+    return statusText(sendData, received);
+}
+
 TEST_P(Decode, ChoosesTheTableByTheQuerySent) {
     const auto& c = GetParam();
-    EXPECT_EQ(decode(frame(c.query), render(c.reply)), c.status) << c.query << " / " << c.reply;
+    EXPECT_EQ(decode(frame(c.query), c.reply), c.status) << c.query << " / " << c.reply;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,22 +85,49 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"C02", "00\r", std::nullopt}, DecodeCase{"CR2", "00\r", std::nullopt}));
 
 TEST(Decode, NeedsTheWholeFrameOfTheQuery) {
-    EXPECT_EQ(decode("CR0", render("00\r")), std::nullopt);
-    EXPECT_EQ(decode("CR0\r\r", render("00\r")), std::nullopt);
+    EXPECT_EQ(decode("CR0", "00\r"), std::nullopt);
+    EXPECT_EQ(decode("CR0\r\r", "00\r"), std::nullopt);
 }
 
-TEST(AnswerFits, OnlyTheFormTheFrameAsksFor) {
+TEST(ReadAnswer, OnlyTheFormTheFrameAsksForAndWhatItMeans) {
     const struct {
         const char* code;
         std::string answer;
         bool fits;
+        const char* words = nullptr;
+        std::optional<long long> hours = {};
     } cases[] = {
-        {"CR0", "80\r", true},     {"CR0", "01\r", false},  {"CR0", "800\r", false}, {"CR0", "8\r", false},
-        {"CR0", "80", false},      {"CR1", "3\r", true},    {"CR1", "12\r", false},  {"CR4", "11\r", true},
-        {"CR4", "80\r", false},    {"CR3", "0123\r", true}, {"CR3", "\r", false},    {"CR3", "12 3\r", false},
-        {"CR3", "12\r3\r", false}, {"C00", "\x06\r", true}, {"C7F", "00\r", false},  {"CR2", "anything\r", true},
+        {"CR0", "80\r", true, "Stand by"},
+        {"CR0", "28\r", true, "Temperature abnormality"},
+        {"CR0", "01\r", false},
+        {"CR0", "800\r", false},
+        {"CR0", "8\r", false},
+        {"CR0", "80", false},
+        {"CR1", "2\r", true, "MCI"},
+        {"CR1", "12\r", false},
+        {"CR4", "00\r", true, "Top/Bottom , Left/Right reversal"},
+        {"CR4", "80\r", false},
+        {"CR3", "0123\r", true, nullptr, 123},
+        {"CR3", "12345\r", true, nullptr, 12345},
+        {"CR3", "0\r", true, nullptr, 0},
+        {"CR3", "999999999999999999\r", true, nullptr, 999999999999999999},
+        {"CR3", "1000000000000000000\r", false},
+        {"CR3", "\r", false},
+        {"CR3", "12 3\r", false},
+        {"CR3", "-1\r", false},
+        {"CR3", "12\r3\r", false},
+        {"C00", "\x06\r", true},
+        {"C00", "\x06", false},
+        {"C7F", "00\r", false},
+        {"CR2", "anything\r", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(answerFits(c.code, c.answer), c.fits) << c.code << " " << c.answer;
+    for (const auto& c : cases) {
+        const Answer a = readAnswer(c.code, c.answer);
+        EXPECT_EQ(a.fits, c.fits) << c.code << " " << c.answer;
+        EXPECT_STREQ(a.word ? a.word->words : nullptr, c.words) << c.code << " " << c.answer;
+        EXPECT_EQ(a.hours, c.hours) << c.code << " " << c.answer;
+        EXPECT_EQ(a.acknowledged, isControl(c.code) && c.fits) << c.code << " " << c.answer;
+    }
     EXPECT_EQ(expectedAnswer("CR1"), "one of 1 2 3, then CR");
     EXPECT_EQ(expectedAnswer("CR0"), "one of 00 80 40 20 10 88 08 24 04 28 02, then CR");
 }

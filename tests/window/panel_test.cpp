@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/panel_program.h"
+#include "link/answer.h"
 #include "link/protocol.h"
 #include "panel/buttons.h"
 #include "panel/form1.h"
@@ -218,7 +219,7 @@ TEST_F(PanelTest, ReceivedPiecesShowAsTheWholeWould) {
             EXPECT_EQ(window->label("Label12").caption(), whole);
             EXPECT_EQ(widget<QLabel>("Label12")->text(),
                       QString::fromLatin1(whole.data(), std::min<qsizetype>(whole.size(), limit)));
-            EXPECT_EQ(window->label("Label25").caption(), link::decode(form->sendData(), whole).value_or(statusBefore));
+            EXPECT_EQ(window->label("Label25").caption(), link::statusText(form->sendData(), form->recvData()).value_or(statusBefore));
         }
     }
 }
