@@ -1,9 +1,9 @@
 #include "bridge/hub.h"
 
 #include <algorithm>
-#include <sstream>
 
 #include "ctl/escape.h"
+#include "ctl/report.h"
 #include "ctl/runner.h"
 
 namespace qelo::bridge {
@@ -12,9 +12,9 @@ namespace {
 
 using ctl::jsonText;
 
-const Answer* answerTo(const std::vector<Answer>& answers, std::string_view code) {
-    for (const auto& a : answers)
-        if (a.code == code) return &a;
+const ctl::Exchange* answerTo(const Conversation& c, std::string_view code) {
+    for (const auto& [action, x] : c.exchanges)
+        if (action.code == code && x.status == ctl::kDone && x.reply) return &x;
     return nullptr;
 }
 
@@ -24,21 +24,17 @@ ctl::Action actionNamed(const char* name) {
 
 }  // namespace
 
-std::optional<std::string> stateOf(const std::vector<Answer>& answers) {
-    const Answer* status = answerTo(answers, "CR0");
-    const Answer* hours = answerTo(answers, "CR3");
-    const Answer* mode = answerTo(answers, "CR1");
-    const Answer* setting = answerTo(answers, "CR4");
-    for (const Answer* a : {status, hours, mode, setting})
-        if (!a || !a->ok || !a->reply || !a->words || !a->reply->ends_with('\r')) return std::nullopt;
-    // The hour count is digits and its CR; anything else is no count.
-    const std::string digits = hours->reply->substr(0, hours->reply->size() - 1);
-    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
+std::optional<std::string> stateOf(const Conversation& poll) {
+    const ctl::Exchange* status = answerTo(poll, "CR0");
+    const ctl::Exchange* hours = answerTo(poll, "CR3");
+    const ctl::Exchange* mode = answerTo(poll, "CR1");
+    const ctl::Exchange* setting = answerTo(poll, "CR4");
+    if (!status || !hours || !mode || !setting) return std::nullopt;
+    if (!status->words || !hours->hours || !mode->words || !setting->words) return std::nullopt;
     const std::string code = status->reply->substr(0, status->reply->size() - 1);
-    return "{\"power\":" + jsonText(trimmed(*status->words)) + ",\"power_code\":" + jsonText(code) +
-           ",\"lamp_hours\":" + std::to_string(std::stoll(digits)) + ",\"input\":" + jsonText(trimmed(*mode->words)) +
-           ",\"reversal\":" + jsonText(trimmed(*setting->words));
+    return "{\"power\":" + jsonText(*status->words) + ",\"power_code\":" + jsonText(code) +
+           ",\"lamp_hours\":" + std::to_string(*hours->hours) + ",\"input\":" + jsonText(*mode->words) +
+           ",\"reversal\":" + jsonText(*setting->words);
 }
 
 std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, const Room& room) {
@@ -123,15 +119,9 @@ void Hub::message(const std::string& topic, const std::string& payload, long lon
     RoomState& r = rooms_[i];
 
     auto refuse = [&](const std::string& why) {
-        std::ostringstream line;
-        ctl::JsonRecord record;
-        record.time = ctl::utcNow();
-        record.device = at->device;
-        record.error = why;
-        ctl::writeJson(line, record);
-        std::string text = line.str();
-        if (!text.empty() && text.back() == '\n') text.pop_back();
-        result(i, text);
+        ctl::Exchange refused;
+        refused.error = why;
+        result(i, ctl::jsonLine(ctl::utcNow(), at->device, nullptr, refused));
     };
     const std::string wanted = trimmed(payload);
     // Only names from the action table reach a line: no raw codes.
@@ -182,7 +172,7 @@ void Hub::setOnline(std::size_t room, bool online, const std::string& why) {
 
 void Hub::polled(std::size_t room, const Conversation& c) {
     RoomState& r = rooms_[room];
-    const auto key = c.status == ctl::kDone ? stateOf(c.answers) : std::nullopt;
+    const auto key = c.status == ctl::kDone ? stateOf(c) : std::nullopt;
     if (!key) {
         const std::string why = c.error.empty() ? "the answers were not a projector's" : c.error;
         // A line that failed is offline at once; silence gets a second chance.
@@ -204,7 +194,7 @@ void Hub::finished(std::size_t room, const Conversation& c, long long now) {
     if (!r.command) {
         polled(room, c);
     } else {
-        for (const auto& line : c.lines) result(room, line);
+        for (const auto& [action, x] : c.exchanges) result(room, ctl::jsonLine(c.time, s_.rooms[room].device, &action, x));
         if (c.status == ctl::kPortFailed) {
             r.misses = kMissesOffline;
             setOnline(room, false, c.error);

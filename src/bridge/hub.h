@@ -14,25 +14,13 @@
 
 #include "bridge/settings.h"
 #include "ctl/cli.h"
+#include "ctl/runner.h"
 
 namespace qelo::bridge {
 
-// One action's answer, read back from the JSON line qelo-ctl --json prints.
-struct Answer {
-    std::string code;
-    bool ok = false;
-    std::optional<std::string> reply;
-    std::optional<std::string> words;
-};
-
-// A run of qelo-ctl's actions on one room's line.
-struct Conversation {
-    int status = 0;                  // qelo-ctl's exit status
-    std::vector<std::string> lines;  // the JSON lines, without their newline
-    std::vector<Answer> answers;     // the same lines, read
-    std::string error;               // what went wrong, when something did
-    std::string time;                // when it ended, ISO 8601 UTC
-};
+// A run of qelo-ctl's actions on one room's line: every exchange as a value,
+// and when it ended.
+using Conversation = ctl::Conversation;
 
 class Broker {
 public:
@@ -44,6 +32,8 @@ class Lines {
 public:
     virtual ~Lines() = default;
     // Runs actions on the room's line; the answer comes to Hub::finished.
+    // One conversation at a time a room: what is asked while one runs
+    // waits for its end.
     virtual void converse(std::size_t room, const std::vector<ctl::Action>& actions) = 0;
 };
 
@@ -101,9 +91,9 @@ private:
     std::vector<ctl::Action> poll_;
 };
 
-// The state JSON without its time from a poll's answers, or nothing when
+// The state JSON without its time from a poll's exchanges, or nothing when
 // they do not all hold what their query expects.
-std::optional<std::string> stateOf(const std::vector<Answer>& answers);
+std::optional<std::string> stateOf(const Conversation& poll);
 
 // Every retained discovery message of a room: topic and payload.
 std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, const Room& room);

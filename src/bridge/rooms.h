@@ -1,10 +1,11 @@
 #pragma once
-// Every room's line on a thread of its own, running qelo-ctl's Runner there:
-// the Runner waits for answers in its thread's event loop, so a room that
-// is slow or gone holds up no other, and the results are exactly qelo-ctl's.
+// Every room's line on the bridge's own event loop, running qelo-ctl's
+// Runner there: a conversation waits for its line without holding the
+// thread, so a room that is slow or gone holds up no other, and the
+// exchanges are exactly qelo-ctl's.
 
+#include <QElapsedTimer>
 #include <QObject>
-#include <QThread>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -15,7 +16,7 @@ namespace qelo::bridge {
 
 class QtLines : public Lines {
 public:
-    // done runs on the thread that made this, with each finished conversation.
+    // done runs on the event loop, with each finished conversation.
     using Done = std::function<void(std::size_t room, const Conversation& c)>;
     QtLines(const std::vector<Room>& rooms, Done done);
     ~QtLines() override;
@@ -24,12 +25,13 @@ public:
 
 private:
     struct Worker;
+    void start(Worker& w);
+    void end(Worker& w);
+
     std::vector<std::unique_ptr<Worker>> workers_;
     Done done_;
     QObject home_;  // where the finished conversations are delivered
+    QElapsedTimer clock_;  // one for every room, so that their times compare
 };
-
-// A conversation's JSON lines read back into answers.
-std::vector<Answer> answersOf(const std::vector<std::string>& lines);
 
 }  // namespace qelo::bridge

@@ -233,6 +233,7 @@ constexpr cmdline::Row kRows[] = {
     {"watch", nullptr, "show the traffic on standard error, TXD and RXD lines"},
     {"raw", nullptr, "print replies as rendered on the traffic lines"},
     {"json", nullptr, "print one JSON object a line for every action sent"},
+    {"require-ack", nullptr, "a control command that is not acknowledged fails (status 2)"},
     {"list", nullptr, "print every action with its code"},
     cmdline::helpRow(),
     cmdline::versionRow(),
@@ -292,6 +293,7 @@ std::string readOptions(const cmdline::Parsed& line, Options& o) {
     o.watch = line.isSet("watch");
     o.raw = line.isSet("raw");
     o.json = line.isSet("json");
+    o.requireAck = line.isSet("require-ack");
     o.list = line.isSet("list");
     return {};
 }
@@ -365,9 +367,12 @@ its group and caption ("power on", "audio-mute off", "vol +", "cursor up",
 
 Options:
 )" + cmdline::optionsHelp(kRows) + R"(
-A query prints its answer in words, one line each (a raw query code with no
-table, as rendered). A control command prints nothing (with --raw, its acknowledgement)
-and waits at most )" + std::to_string(kSettleMs) + R"( ms for the acknowledgement. Whatever waits on the line
+A query prints its answer in words, one line each: L-TIME the lamp hours as
+a number, a raw query code with no table its answer as rendered. A control
+command prints nothing (with --raw, what came back) and waits at most )" + std::to_string(kSettleMs) + R"( ms
+for its acknowledgement; when none comes, a line on standard error says so
+and the run goes on (projectors need not acknowledge), unless --require-ack
+is given. Whatever waits on the line
 before a frame is sent is set aside, never taken for its answer; on a TCP
 line the first frame waits until the line has been quiet for )" + std::to_string(kQuietMs) + R"( ms. An
 answer must have the form its query asks for (STATUS and SETTING two
@@ -379,8 +384,10 @@ output starts with its device and a colon, and the exit status is the worst
 of them.
 
 With --json each line is an object with the keys time (UTC, ISO 8601),
-device, action, code, sent, reply, words, ms (from the send to the reply),
-discarded (what was set aside before the send), ok and, when not ok, error.
+device, action, code, sent, reply, acknowledged (true or false for a control
+command, null for a query), words, hours (L-TIME's answer as a number), ms
+(from the send to the reply), discarded (what was set aside before the
+send), ok and, when not ok, error.
 Sent, reply and discarded carry the bytes as they travelled, one character
 per byte (U+0000 to U+00FF); null where nothing was sent or came back.
 
@@ -388,7 +395,8 @@ Exit status:
   0  done
   1  bad usage
   2  no whole answer: a query got none, or one without its CR, within the
-     time-out; or an answer to a query or a command ran to )" + std::to_string(kLongestReply) + R"( bytes without
+     time-out (with --require-ack, a control command no acknowledgement);
+     or an answer to a query or a command ran to )" + std::to_string(kLongestReply) + R"( bytes without
      a CR
   3  the port could not be opened or written, or the server could not be
      reached or closed the connection (what it said last is quoted)

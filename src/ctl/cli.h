@@ -78,6 +78,7 @@ struct Options {
     bool watch = false;
     bool raw = false;
     bool json = false;
+    bool requireAck = false;
     bool list = false;
     bool help = false;
     bool version = false;

@@ -15,6 +15,7 @@
 
 #include "ctl/cli.h"
 #include "ctl/qt_line.h"
+#include "ctl/report.h"
 #include "ctl/runner.h"
 #include "qt/port_map.h"
 
@@ -69,7 +70,7 @@ struct Target {
     int port = 1;
 };
 
-std::unique_ptr<Line> openLine(const Target& t, const Options& o) { return qelo::ctl::openLine(t.device, t.port, o.baud); }
+Task<std::unique_ptr<Line>> openLine(const Target& t, const Options& o) { return qelo::ctl::openLine(t.device, t.port, o.baud); }
 
 std::string nameOf(const Target& t) {
     return t.device.empty() ? qelo::platform::qt::defaultDeviceFor(t.port) : t.device;
@@ -113,7 +114,7 @@ int main(int argc, char** argv) {
 
     if (targets.size() == 1) {
         const Target& t = targets[0];
-        return runOn([&] { return openLine(t, o); }, nameOf(t), o, std::cout, std::cerr);
+        return runToEnd(session([&] { return openLine(t, o); }, nameOf(t), o, std::cout, std::cerr));
     }
 
     // Each device on a thread of its own with its own event loop: a slow
@@ -128,7 +129,7 @@ int main(int argc, char** argv) {
             LabelledLines outLines(name, !o.json, std::cout, lock);
             LabelledLines errLines(name, true, std::cerr, lock);
             std::ostream out(&outLines), err(&errLines);
-            statuses[i] = runOn([&] { return openLine(targets[i], o); }, name, o, out, err);
+            statuses[i] = runToEnd(session([&] { return openLine(targets[i], o); }, name, o, out, err));
         }));
         threads.back()->start();
     }

@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
+#include <QTimer>
+#include <coroutine>
 #include <exception>
 #include <memory>
 #include <string>
@@ -16,28 +18,49 @@
 
 namespace qelo::ctl {
 
-// Waits in a local event loop for what a Qt device delivers.
+// What a Qt device delivers, waited for on the event loop of the thread the
+// line lives in without holding it: a receive with nothing there suspends
+// its conversation until bytes come, the line goes or the time is up.
 class EventLine : public Line {
 public:
-    EventLine() { clock_.start(); }
-    std::string receive(long long until) override;
+    EventLine();
+    ~EventLine() override;
+    Task<std::string> receive(long long until) override;
     long long now() override { return clock_.elapsed(); }
     std::string stamp() override;
 
 protected:
     void arrived(const std::string& bytes);
+    // Resumes the conversation waiting on this line, if one is.
     void wake();
+    // Suspends until wake() or the time `until`.
+    struct Wait {
+        Wait(EventLine& l, long long u) : line(l), until(u) {}
+        Wait(const Wait&) = delete;
+        ~Wait();
+        bool await_ready() const { return false; }
+        void await_suspend(std::coroutine_handle<> h);
+        void await_resume() const {}
+        EventLine& line;
+        long long until;
+        std::coroutine_handle<> handle;
+    };
     // A failure the device's event delivery caught: the next receive throws it.
     void failed(std::exception_ptr failure);
+    // Bytes the device holds that have not been taken; a line that leaves
+    // them there (bounded by the device's buffer) gives them here.
+    virtual std::string pull() { return {}; }
     // Whether the line still works, and why not.
     virtual bool isOpen() const = 0;
     virtual std::string lostReason() const = 0;
+    bool waiting() const { return static_cast<bool>(waiter_); }
 
 private:
     QElapsedTimer clock_;
     std::string received_;
     std::exception_ptr failure_;
-    QEventLoop* waiting_ = nullptr;
+    std::coroutine_handle<> waiter_;
+    QTimer deadline_;
 };
 
 class QtLine : public EventLine {
@@ -62,26 +85,46 @@ inline constexpr int kConnectMs = 5000;
 
 class TcpLine : public EventLine {
 public:
-    // Connects; throws platform::LineError with the reason when it cannot.
-    TcpLine(std::string address, const TcpAddress& to);
+    TcpLine(std::string address, TcpAddress to);
     ~TcpLine() override;
+    // Throws platform::LineError with the reason when it cannot connect.
+    Task<void> connect();
 
     void send(const std::string& bytes) override;
     std::string device() const override { return address_; }
     long long quietMs() const override { return kQuietMs; }
 
 private:
+    std::string pull() override;
     bool isOpen() const override { return socket_.state() == QAbstractSocket::ConnectedState; }
     std::string lostReason() const override { return lost_; }
+    std::string failure() const;
 
     std::string address_;
+    TcpAddress to_;
     QTcpSocket socket_;
     std::string lost_;
+    bool raw_;  // no telnet expected: the first bytes are checked for it
 };
 
 // The line a --device names: a serial device (port number port as the panel
 // maps it when device is empty), tcp:// or rfc2217://. Throws
 // platform::LineError when it cannot be opened.
-std::unique_ptr<Line> openLine(const std::string& device, int port, int baud);
+Task<std::unique_ptr<Line>> openLine(std::string device, int port, int baud);
+
+// Runs t on this thread's event loop until it ends; its value.
+template <class T>
+T runToEnd(Task<T> t) {
+    QEventLoop* waiting = nullptr;
+    t.start([&waiting] {
+        if (waiting) waiting->quit();
+    });
+    if (!t.done()) {
+        QEventLoop loop;
+        waiting = &loop;
+        loop.exec();
+    }
+    return t.result();
+}
 
 }  // namespace qelo::ctl

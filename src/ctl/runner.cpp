@@ -1,15 +1,15 @@
 #include "ctl/runner.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <ostream>
 #include <utility>
 
+#include "link/answer.h"
 #include "link/protocol.h"
+#include "ctl/escape.h"
 #include "seam/platform.h"
 
 namespace qelo::ctl {
@@ -29,27 +29,12 @@ std::string utcNow() {
     return text;
 }
 
-void writeJson(std::ostream& out, const JsonRecord& r) {
-    auto bytesOrNull = [](const std::string* s) { return s ? jsonBytes(*s) : std::string("null"); };
-    std::string line = "{\"time\":" + jsonText(r.time);
-    line += ",\"device\":" + jsonText(r.device);
-    line += ",\"action\":" + (r.action ? jsonText(r.action->name) : "null");
-    line += ",\"code\":" + (r.action ? jsonText(r.action->code) : "null");
-    line += ",\"sent\":" + bytesOrNull(r.sent);
-    line += ",\"reply\":" + bytesOrNull(r.reply);
-    line += ",\"words\":" + bytesOrNull(r.words);
-    line += ",\"ms\":" + (r.ms ? std::to_string(*r.ms) : "null");
-    line += ",\"discarded\":" + bytesOrNull(r.discarded);
-    line += r.error.empty() ? ",\"ok\":true}" : ",\"ok\":false,\"error\":" + jsonText(r.error) + "}";
-    out << line << '\n' << std::flush;
-}
-
 void Runner::traffic(const char* direction, const std::string& rendered) {
-    err_ << line_.stamp() << ' ' << direction << rendered << '\n' << std::flush;
+    watcher_.traffic(line_.stamp(), direction, rendered);
 }
 
 void Runner::showRxd(std::string_view bytes) {
-    if (watch_) traffic("RXD", link::render(bytes));
+    if (watcher_.watching()) traffic("RXD", link::render(bytes));
 }
 
 void Runner::setAside(std::string_view bytes) {
@@ -57,7 +42,7 @@ void Runner::setAside(std::string_view bytes) {
     if (discarded_.size() < kLongestReply) discarded_.append(bytes.substr(0, kLongestReply - discarded_.size()));
 }
 
-void Runner::takeIn(long long until) {
+Task<void> Runner::takeIn(long long until) {
     // Accounted-for bytes go once they are half the buffer: each byte is
     // moved a bounded number of times, however the line delivers them.
     if (head_ == buf_.size()) {
@@ -67,7 +52,7 @@ void Runner::takeIn(long long until) {
         buf_.erase(0, head_);
         head_ = 0;
     }
-    buf_ += line_.receive(until);
+    buf_ += co_await line_.receive(until);
 }
 
 void Runner::setAsideLines() {
@@ -94,13 +79,13 @@ void Runner::dropFragment() {
     head_ = buf_.size();
 }
 
-void Runner::settle(long long quietMs, long long until) {
+Task<void> Runner::settle(long long quietMs, long long until) {
     long long last = line_.now();
     for (;;) {
         const long long end = quietMs > 0 ? std::min(until, last + quietMs) : until;
         if (line_.now() >= end) break;
         const std::size_t before = buf_.size() - head_;
-        takeIn(end);
+        co_await takeIn(end);
         if (buf_.size() - head_ != before) last = line_.now();
         setAsideLines();
     }
@@ -146,24 +131,34 @@ void Runner::check(const Action& a, const Answer& got, Exchange& x) {
         // The line no longer keeps to frames; nothing after this could be trusted.
         x.status = kNoReply;
         x.error = "the reply to " + what + " ran past " + std::to_string(kLongestReply) + " bytes without a CR";
-    } else if (!got.complete) {
+        return;
+    }
+    if (!got.complete) {
+        // A control command need not be answered; what came instead is told, not taken.
+        if (!a.query) return;
         x.status = kNoReply;
         x.error = "the reply to " + what + " had no CR by the time-out: " + quoteBytes(got.bytes);
-    } else if (!link::answerFits(a.code, got.bytes)) {
+        return;
+    }
+    const link::Answer meaning = link::readAnswer(a.code, got.bytes);
+    if (!meaning.fits) {
         x.status = kUnexpected;
         x.error = "unexpected answer to " + what + ": " + quoteBytes(got.bytes) + ", expected " +
                   link::expectedAnswer(a.code);
-    } else if (a.query) {
-        x.words = link::decode(link::frame(a.code), link::render(got.bytes));
-        if (x.words && x.words->starts_with(' ')) x.words->erase(0, 1);
+    } else if (meaning.word) {
+        x.words = meaning.word->words;
+    } else if (meaning.hours) {
+        x.hours = meaning.hours;
+        x.words = std::to_string(*meaning.hours);
     }
+    if (!a.query) x.acknowledged = meaning.acknowledged;
 }
 
-Exchange Runner::exchange(const Action& a, long long waitMs) {
+Task<Exchange> Runner::exchange(const Action& a, long long waitMs, bool requireAck) {
     Exchange x;
     const long long until = line_.now() + waitMs;
     try {
-        takeIn(line_.now());
+        co_await takeIn(line_.now());
         setAsideLines();
         dropFragment();
         if (!discarded_.empty()) x.discarded = std::exchange(discarded_, {});
@@ -171,71 +166,60 @@ Exchange Runner::exchange(const Action& a, long long waitMs) {
         line_.send(f);
         x.sent = f;
         const long long at = line_.now();
-        if (watch_) traffic("TXD", link::render(f));
+        if (watcher_.watching()) traffic("TXD", link::render(f));
         if (!a.query) ++acksOwed_;
         std::optional<Answer> got = takeAnswer(a.query);
         while (!got && line_.now() < until) {
-            takeIn(until);
+            co_await takeIn(until);
             got = takeAnswer(a.query);
         }
+        // What came without its CR is the whole of what there is; an
+        // acknowledgement cut short may still be completed.
+        const std::string_view rest = std::string_view(buf_).substr(head_);
+        if (!got && !rest.empty() && (a.query || rest != kAck.substr(0, 1))) {
+            got = Answer{std::string(rest), false};
+            head_ = buf_.size();
+            showRxd(got->bytes);
+        }
         if (!got && a.query) {
-            // What came without its CR is the whole of what there is.
-            if (head_ < buf_.size()) {
-                got = Answer{buf_.substr(head_), false};
-                head_ = buf_.size();
-                showRxd(got->bytes);
-            } else {
-                if (watch_) traffic("RXD", link::kTimeoutMark);
+            if (watcher_.watching()) traffic("RXD", link::kTimeoutMark);
+            x.status = kNoReply;
+            x.error = "no reply to \"" + a.name + "\" (" + a.code + ") within " + std::to_string(waitMs) + " ms on " +
+                      line_.device();
+        }
+        if (got) {
+            x.reply = got->bytes;
+            x.ms = line_.now() - at;
+            check(a, *got, x);
+        }
+        if (!a.query && !x.acknowledged) x.acknowledged = false;
+        if (x.status == kDone && !a.query && !*x.acknowledged) {
+            const std::string why = "no acknowledgement of \"" + a.name + "\" (" + a.code + ") within " +
+                                    std::to_string(waitMs) + " ms on " + line_.device() +
+                                    (x.reply ? ", only " + quoteBytes(*x.reply) : std::string());
+            if (requireAck) {
                 x.status = kNoReply;
-                x.error = "no reply to \"" + a.name + "\" (" + a.code + ") within " + std::to_string(waitMs) +
-                          " ms on " + line_.device();
+                x.error = why;
+            } else {
+                x.note = why;
             }
         }
-        if (!got) return x;
-        x.reply = got->bytes;
-        x.ms = line_.now() - at;
-        check(a, *got, x);
         // Something else followed by a hang-up is the server's last word, not an answer.
-        if (x.status != kDone) takeIn(line_.now());
+        if (x.status != kDone) co_await takeIn(line_.now());
     } catch (const platform::LineError& e) {
         lost(e.what(), x);
     }
-    return x;
+    co_return x;
 }
 
-bool outputWritten(std::ostream& out, std::ostream& err) {
-    if (out) return true;
-    const int why = errno;
-    err << "qelo-ctl: standard output could not be written" << (why ? std::string(": ") + std::strerror(why) : "")
-        << '\n' << std::flush;
-    return false;
-}
-
-bool Runner::report(const Action& a, const Exchange& x, const Options& o) {
-    if (!x.error.empty()) err_ << "qelo-ctl: " << x.error << '\n' << std::flush;
-    if (o.json) {
-        writeJson(out_, {utcNow(), line_.device(), &a, x.sent.empty() ? nullptr : &x.sent,
-                         x.reply ? &*x.reply : nullptr, x.words ? &*x.words : nullptr, x.ms,
-                         x.discarded ? &*x.discarded : nullptr, x.error});
-    } else if (x.status == kDone && x.reply) {
-        if (o.raw)
-            out_ << link::render(*x.reply) << '\n';
-        else if (a.query)
-            out_ << x.words.value_or(link::render(*x.reply)) << '\n';
-        out_ << std::flush;
-    }
-    return outputWritten(out_, err_);
-}
-
-int Runner::run(const Options& o) {
-    watch_ = o.watch;
+Task<int> Runner::run(const Options& o, bool fresh) {
     try {
-        if (line_.quietMs() > 0) settle(line_.quietMs(), line_.now() + o.timeoutMs);
+        if (fresh && line_.quietMs() > 0) co_await settle(line_.quietMs(), line_.now() + o.timeoutMs);
     } catch (const platform::LineError& e) {
         Exchange x;
         lost(e.what(), x);
-        if (!o.actions.empty() && !report(o.actions.front(), x, o)) return kOutputLost;
-        return kPortFailed;
+        if (!o.actions.empty() && !watcher_.exchanged(o.actions.front(), x)) co_return kOutputLost;
+        co_return kPortFailed;
     }
     for (const Action& a : o.actions) {
         long long due = line_.now();
@@ -243,41 +227,33 @@ int Runner::run(const Options& o) {
             if (k > 0) {
                 // Missed ticks are dropped, not bunched, as the panel's timers do.
                 due = std::max(due + o.intervalMs, line_.now());
+                std::optional<Exchange> failed;
                 try {
-                    idle(due);
+                    co_await idle(due);
                 } catch (const platform::LineError& e) {
-                    Exchange x;
-                    lost(e.what(), x);
-                    return report(a, x, o) ? kPortFailed : kOutputLost;
+                    failed.emplace();
+                    lost(e.what(), *failed);
                 }
+                if (failed) co_return watcher_.exchanged(a, *failed) ? kPortFailed : kOutputLost;
             }
             long long wait = a.query ? o.timeoutMs : std::min(kSettleMs, o.timeoutMs);
             // Holding a button does not wait for acknowledgements.
             if (!a.query && k + 1 < o.repeat) wait = std::max(0LL, std::min(wait, due + o.intervalMs - line_.now()));
-            const Exchange x = exchange(a, wait);
-            if (!report(a, x, o)) return kOutputLost;
-            if (x.status != kDone) return x.status;
+            const Exchange x = co_await exchange(a, wait, o.requireAck);
+            if (!watcher_.exchanged(a, x)) co_return kOutputLost;
+            if (x.status != kDone) co_return x.status;
         }
     }
-    return kDone;
+    co_return kDone;
 }
 
-int runOn(const std::function<std::unique_ptr<Line>()>& open, const std::string& device, const Options& o,
-          std::ostream& out, std::ostream& err) {
-    std::unique_ptr<Line> line;
-    try {
-        line = open();
-    } catch (const platform::LineError& e) {
-        err << "qelo-ctl: " << e.what() << '\n' << std::flush;
-        if (o.json) {
-            const std::string time = utcNow();
-            for (const Action& a : o.actions)
-                writeJson(out, {time, device, &a, nullptr, nullptr, nullptr, {}, nullptr, e.what()});
-        }
-        return outputWritten(out, err) ? kPortFailed : kOutputLost;
+bool Keeper::exchanged(const Action& a, const Exchange& x) {
+    conversation.exchanges.emplace_back(a, x);
+    if (x.status != kDone) {
+        conversation.status = x.status;
+        conversation.error = x.error;
     }
-    Runner runner(*line, out, err);
-    return runner.run(o);
+    return true;
 }
 
 }  // namespace qelo::ctl

@@ -1,17 +1,18 @@
 #pragma once
-// Runs qelo-ctl's actions over a line: sends, paces repeats, gathers and
-// prints replies. The line and the clock come in through Line, so the whole
-// run can be driven by a script of arrivals in tests.
+// One conversation at a time on one line: qelo-ctl's actions sent, repeats
+// paced, answers gathered and read. What happened comes back as values
+// (Exchange), told to a Watcher as it happens; printing it is the program's
+// (report.h). The line and the clock come in through Line, so the whole run
+// can be driven by a script of arrivals in tests.
 
-#include <functional>
-#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ctl/cli.h"
-#include "ctl/escape.h"
+#include "ctl/task.h"
 
 namespace qelo::ctl {
 
@@ -20,10 +21,11 @@ public:
     virtual ~Line() = default;
     // Writes a whole frame; throws platform::LineError when it cannot.
     virtual void send(const std::string& bytes) = 0;
-    // What has arrived, waiting until something does or until the time
-    // `until` (ms on now()'s clock); empty when nothing came. Throws
-    // platform::LineError when the line is gone.
-    virtual std::string receive(long long until) = 0;
+    // What has arrived: at once when something has or the time `until` (ms
+    // on now()'s clock) has come, else when something comes or it does;
+    // empty when nothing came. Throws platform::LineError when the line is
+    // gone.
+    virtual Task<std::string> receive(long long until) = 0;
     // Milliseconds since some fixed start.
     virtual long long now() = 0;
     // The time stamp of a traffic line.
@@ -50,43 +52,57 @@ inline constexpr int kQuietMs = 100;
 // for its end would let a babbling line fill the memory. The CR counts.
 inline constexpr std::size_t kLongestReply = 256;
 
-// What one frame got: the answer and whether it was one.
+// What one frame got: the answer, what it means, and whether it was one.
 struct Exchange {
     int status = kDone;
-    std::string sent;                   // the frame; empty when it never went out
-    std::optional<std::string> reply;   // the answer up to its CR, or what came without one
-    std::optional<std::string> words;   // a query's answer in words
-    std::optional<long long> ms;        // from the send to the answer
+    std::string sent;                      // the frame; empty when it never went out
+    std::optional<std::string> reply;      // the answer up to its CR, or what came without one
+    std::optional<std::string> words;      // a query's answer in words ("Stand by", "123")
+    std::optional<long long> hours;        // L-TIME's answer
+    std::optional<bool> acknowledged;      // a control command's ACK came
+    std::optional<long long> ms;           // from the send to the answer
     std::optional<std::string> discarded;  // what was set aside before the frame went out
-    std::string error;                  // why it failed; empty when status is kDone
+    std::string error;                     // why it failed; empty when status is kDone
+    std::string note;                      // worth a word though nothing failed
 };
 
-// One conversation at a time on one line: before a frame is written,
-// whatever waits is set aside, and the answer is what comes after it.
+// What a run tells as it goes.
+class Watcher {
+public:
+    virtual ~Watcher() = default;
+    // Every piece of traffic, rendered as the panel's traffic lines show it;
+    // only while watching() is true.
+    virtual bool watching() const { return false; }
+    virtual void traffic(const std::string& stamp, const char* direction, const std::string& rendered) {
+        (void)stamp, (void)direction, (void)rendered;
+    }
+    // Each frame's exchange as it ends; false ends the run with kOutputLost.
+    virtual bool exchanged(const Action& a, const Exchange& x) = 0;
+};
+
 class Runner {
 public:
-    // Replies go to out, traffic lines and failures to err.
-    Runner(Line& line, std::ostream& out, std::ostream& err) : line_(line), out_(out), err_(err) {}
+    Runner(Line& line, Watcher& watcher) : line_(line), watcher_(watcher) {}
 
     // Sends every action of o in order, each o.repeat times; the exit status.
-    int run(const Options& o);
+    // On a fresh line the first frame waits for the server's greeting to end.
+    Task<int> run(const Options& o, bool fresh = true);
 
-    // Shows the traffic on err while true.
     // Takes in and sets aside what arrives until the line has been quiet for
     // quietMs, or until `until` at the latest.
-    void settle(long long quietMs, long long until);
+    Task<void> settle(long long quietMs, long long until);
     // Takes in and sets aside what arrives until `until`.
-    void idle(long long until) { settle(0, until); }
+    Task<void> idle(long long until) { return settle(0, until); }
     // Writes a's frame and awaits its answer for waitMs. A control command
     // needs none; what does come must be ACK.
-    Exchange exchange(const Action& a, long long waitMs);
+    Task<Exchange> exchange(const Action& a, long long waitMs, bool requireAck = false);
 
 private:
     struct Answer {
         std::string bytes;
         bool complete = false;  // ends in CR
     };
-    void takeIn(long long until);
+    Task<void> takeIn(long long until);
     void setAsideLines();
     void setAside(std::string_view bytes);
     void dropFragment();
@@ -95,41 +111,27 @@ private:
     void showRxd(std::string_view bytes);
     void traffic(const char* direction, const std::string& rendered);
     void lost(const std::string& why, Exchange& x);
-    // Prints x as o asks; false when the output could not be written.
-    bool report(const Action& a, const Exchange& x, const Options& o);
 
     Line& line_;
-    std::ostream& out_;
-    std::ostream& err_;
-    bool watch_ = false;
-    std::string buf_;       // received; what lies before head_ is accounted for
+    Watcher& watcher_;
+    std::string buf_;  // received; what lies before head_ is accounted for
     std::size_t head_ = 0;
     std::string discarded_;  // set aside since the last frame, its first kLongestReply bytes
     long acksOwed_ = 0;      // control commands whose acknowledgement is still to come
 };
 
-// Whether out took what was written to it; if not, says so on err. A
-// record nobody can read must not pass for a run that went well.
-bool outputWritten(std::ostream& out, std::ostream& err);
-
-// One --json line: the device, the action, what was sent and what came back.
-struct JsonRecord {
-    std::string time;
-    std::string device;
-    const Action* action = nullptr;
-    const std::string* sent = nullptr;
-    const std::string* reply = nullptr;
-    const std::string* words = nullptr;
-    std::optional<long long> ms;
-    const std::string* discarded = nullptr;
-    std::string error;  // empty: ok
+// A whole run's exchanges kept, for whoever takes them as values.
+struct Conversation {
+    int status = kDone;
+    std::vector<std::pair<Action, Exchange>> exchanges;
+    std::string error;  // the last failure, when there was one
+    std::string time;   // when it ended, ISO 8601 UTC, for whoever records it
 };
-void writeJson(std::ostream& out, const JsonRecord& r);
 
-// Opens the line with open() and runs o on it. A line that cannot be opened
-// is reported on err (and, with --json, on out for every action) and gives
-// kPortFailed.
-int runOn(const std::function<std::unique_ptr<Line>()>& open, const std::string& device, const Options& o,
-          std::ostream& out, std::ostream& err);
+class Keeper : public Watcher {
+public:
+    bool exchanged(const Action& a, const Exchange& x) override;
+    Conversation conversation;
+};
 
 }  // namespace qelo::ctl

@@ -164,11 +164,12 @@ TelnetLine::TelnetLine(std::unique_ptr<Line> inner, int baud) : inner_(std::move
 
 void TelnetLine::send(const std::string& bytes) { inner_->send(session_.escape(bytes)); }
 
-std::string TelnetLine::receive(long long until) {
+Task<std::string> TelnetLine::receive(long long until) {
+    const std::string bytes = co_await inner_->receive(until);
     std::string reply;
-    std::string data = session_.receive(inner_->receive(until), reply);
+    std::string data = session_.receive(bytes, reply);
     if (!reply.empty()) inner_->send(reply);
-    return data;
+    co_return data;
 }
 
 }  // namespace qelo::ctl::telnet

@@ -62,7 +62,7 @@ public:
     TelnetLine(std::unique_ptr<Line> inner, int baud);
 
     void send(const std::string& bytes) override;
-    std::string receive(long long until) override;
+    Task<std::string> receive(long long until) override;
     long long now() override { return inner_->now(); }
     std::string stamp() override { return inner_->stamp(); }
     std::string device() const override { return inner_->device(); }

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "bridge/hub.h"
+#include "link/answer.h"
 
 using namespace qelo::bridge;
 
@@ -39,15 +40,20 @@ Settings twoRooms() {
     return s;
 }
 
-// A poll that every projector would answer this way.
+// A poll that every projector would answer this way, each answer read as
+// the conversation reads it.
 Conversation answered(const std::string& status = "00", const std::string& hours = "1234") {
     Conversation c;
     c.time = "2026-01-01T00:00:00.000Z";
-    const std::map<std::string, std::string> words{{"00", "Power ON"}, {"80", "Stand by"}};
-    c.answers = {{"CR0", true, status + "\r", words.at(status)},
-                 {"CR3", true, hours + "\r", hours + " Hour"},
-                 {"CR1", true, "1\r", "Computer"},
-                 {"CR4", true, "11\r", "Normally"}};
+    for (const auto& [code, reply] : {std::pair{"CR0", status}, {"CR3", hours}, {"CR1", std::string("1")}, {"CR4", std::string("11")}}) {
+        qelo::ctl::Exchange x;
+        x.reply = reply + "\r";
+        const qelo::link::Answer a = qelo::link::readAnswer(code, *x.reply);
+        if (!a.fits) x.status = qelo::ctl::kUnexpected;
+        if (a.word) x.words = a.word->words;
+        x.hours = a.hours;
+        c.exchanges.push_back({{code, code, true}, x});
+    }
     return c;
 }
 
@@ -177,9 +183,14 @@ TEST_F(HubTest, CommandsGoFirstAndOnlyActionsReachTheLine) {
     ASSERT_EQ(lines.started.size(), 1u);
     EXPECT_EQ(lines.started[0].second.at(0).code, "C02");
     Conversation done;
-    done.lines = {"{\"ok\":true}"};
+    done.time = "2026-01-01T00:00:00.300Z";
+    done.exchanges = {{lines.started[0].second.at(0), {}}};
+    done.exchanges[0].second.acknowledged = true;
     hub.finished(0, done, 300);
-    EXPECT_EQ(broker.last("qelo/hall/result"), "{\"ok\":true}");
+    EXPECT_EQ(broker.last("qelo/hall/result"),
+              "{\"time\":\"2026-01-01T00:00:00.300Z\",\"device\":\"/dev/pts/1\",\"action\":\"power off\",\"code\":"
+              "\"C02\",\"sent\":null,\"reply\":null,\"acknowledged\":true,\"words\":null,\"hours\":null,\"ms\":null,"
+              "\"discarded\":null,\"ok\":true}");
     EXPECT_EQ(lines.started.size(), 2u);  // what it changed is polled at once
     EXPECT_EQ(lines.started[1].second.size(), 4u);
 

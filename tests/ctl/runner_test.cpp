@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "ctl/qt_line.h"
+#include "ctl/escape.h"
+#include "ctl/report.h"
 #include "ctl/runner.h"
 #include "ctl/telnet.h"
 #include "seam/platform.h"
@@ -40,7 +42,8 @@ public:
         if (auto it = answers.find(bytes); it != answers.end())
             for (const auto& a : it->second) arrive(now_ + a.delay, a.bytes);
     }
-    std::string receive(long long until) override {
+    Task<std::string> receive(long long until) override { co_return take(until); }
+    std::string take(long long until) {
         long long next = until;
         for (const auto& [at, b] : due_) next = std::min(next, at);
         now_ = std::max(now_, next);
@@ -83,8 +86,9 @@ Outcome runCtl(ScriptedLine& line, std::vector<std::string> args) {
     const ParseResult p = parseCommandLine(args);
     EXPECT_TRUE(p.options) << p.error;
     std::ostringstream out, err;
-    Runner runner(line, out, err);
-    const int status = runner.run(*p.options);
+    Printer printer(*p.options, line.device(), out, err);
+    Runner runner(line, printer);
+    const int status = finished(runner.run(*p.options));
     return {status, out.str(), err.str()};
 }
 
@@ -101,8 +105,9 @@ TEST(Runner, QueryRepliesBecomeWordsOrTheirRenderedForm) {
         {{"status"}, "CR0\r", {{10, "88\r"}}, "Temperature abnormality\n"},
         {{"mode"}, "CR1\r", {{10, "1\r"}}, "Computer\n"},
         {{"setting"}, "CR4\r", {{10, "00\r"}}, "Top/Bottom , Left/Right reversal\n"},
-        {{"l-time"}, "CR3\r", {{10, "12345\r"}}, "1 2 3 4 Hour\n"},
-        {{"l-time"}, "CR3\r", {{10, "12\r"}}, "1 2 CR  Hour\n"},
+        // The lamp hours as a number, however many digits.
+        {{"l-time"}, "CR3\r", {{10, "0123\r"}}, "123\n"},
+        {{"l-time"}, "CR3\r", {{10, "12345\r"}}, "12345\n"},
         // No table: the reply as the RXD line shows it.
         {{"cr2"}, "CR2\r", {{10, "7\r"}}, " 7 CR \n"},
         {{"--raw", "status"}, "CR0\r", {{10, "00\r"}}, " 0 0 CR \n"},
@@ -222,11 +227,13 @@ TEST(Runner, LineFailureIsStatusThreeWithTheDevice) {
     line.failSendAt = 1;
     const Outcome r = runCtl(line, {"power on", "status"});
     EXPECT_EQ(r.status, kPortFailed);
-    EXPECT_EQ(r.err, "qelo-ctl: /dev/pts/9: the device went away (the line was hung up)\n");
+    EXPECT_EQ(r.err,
+              "qelo-ctl: no acknowledgement of \"power on\" (C00) within 100 ms on /dev/pts/9\n"
+              "qelo-ctl: /dev/pts/9: the device went away (the line was hung up)\n");
 
     // Opened without the command line's checks, as the bridge does.
     std::ostringstream out, err;
-    EXPECT_EQ(runOn([] { return openLine("tcp://h", 1, 9600); }, "tcp://h", {}, out, err), kPortFailed);
+    EXPECT_EQ(runToEnd(session([] { return openLine("tcp://h", 1, 9600); }, "tcp://h", {}, out, err)), kPortFailed);
     EXPECT_EQ(err.str(), "qelo-ctl: tcp://h has no port (tcp://HOST:PORT)\n");
 }
 
@@ -249,6 +256,11 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
         {{"status"}, "00\r", kDone, "00\r", "Power ON", ""},
         {{"power on"}, "\x06\r", kDone, "\x06\r", "-", ""},
         {{"power on"}, "", kDone, "-", "-", ""},
+        {{"--require-ack", "power on"}, "", kNoReply, "-", "-",
+         "no acknowledgement of \"power on\" (C00) within 100 ms on /dev/pts/9"},
+        // What came instead of an acknowledgement is told, not lost.
+        {{"power on"}, "XYZW", kDone, "XYZW", "-", ""},
+        {{"l-time"}, "0123\r", kDone, "0123\r", "123", ""},
         {{"status"}, everyByte + "\r", kUnexpected, everyByte + "\r", "-",
          "unexpected answer to \"status\" (CR0) on /dev/pts/9: " + quoteBytes(everyByte + "\r") + ", expected " + kStates},
         {{"status"}, "01\r", kUnexpected, "01\r", "-",
@@ -268,7 +280,7 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
     };
     for (const auto& c : cases) {
         ScriptedLine line;
-        if (!c.answer.empty()) line.answers["CR0\r"] = line.answers["C00\r"] = {{10, c.answer}};
+        if (!c.answer.empty()) line.answers["CR0\r"] = line.answers["C00\r"] = line.answers["CR3\r"] = {{10, c.answer}};
         std::vector<std::string> args{"--json"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const Outcome r = runCtl(line, args);
@@ -285,6 +297,11 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
         auto bytes = [](const QJsonValue& v) { return v.isNull() ? std::string("-") : v.toString().toLatin1().toStdString(); };
         EXPECT_EQ(bytes(o["reply"]), c.reply);
         EXPECT_EQ(bytes(o["words"]), c.words);
+        const bool control = c.args.back() == "power on";
+        EXPECT_EQ(o["acknowledged"].isNull(), !control);
+        EXPECT_EQ(o["acknowledged"].toBool(), control && c.reply == "\x06\r");
+        EXPECT_EQ(o["hours"].isNull(), c.args.back() != "l-time");
+        if (!o["hours"].isNull()) EXPECT_EQ(std::to_string(o["hours"].toInteger()), c.words);
         EXPECT_EQ(o["ms"].isNull(), c.reply == "-");
         EXPECT_EQ(o["ok"].toBool(), c.error.empty());
         EXPECT_EQ(o["error"].toString().toStdString(), c.error);
@@ -292,10 +309,10 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
     }
 
     // Text from the user is UTF-8; what is not becomes U+FFFD.
-    std::ostringstream out;
-    writeJson(out, {"", "/dev/\xe2\x86\x91\xf0\x9f\x93\xbd\xff\xc0\xaf\xed\xa0\x80\"\\\t", nullptr, nullptr,
-                    nullptr, nullptr, {}, nullptr, "x"});
-    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    Exchange failed;
+    failed.error = "x";
+    const std::string line = jsonLine("", "/dev/\xe2\x86\x91\xf0\x9f\x93\xbd\xff\xc0\xaf\xed\xa0\x80\"\\\t", nullptr, failed);
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
     EXPECT_EQ(o["device"].toString(), QString::fromUtf8("/dev/\u2191\U0001F4FD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\"\\\t"));
     EXPECT_FALSE(o["ok"].toBool());
 }
@@ -322,8 +339,9 @@ TEST(Telnet, NegotiatesSetsTheLineAndKeepsTheDataWhole) {
     TelnetLine line(std::move(owned), 9600);
     const ParseResult p = parseCommandLine({"--json", "cr2"});
     std::ostringstream out, err;
-    Runner runner(line, out, err);
-    EXPECT_EQ(runner.run(*p.options), kDone) << err.str();
+    Printer printer(*p.options, line.device(), out, err);
+    Runner runner(line, printer);
+    EXPECT_EQ(finished(runner.run(*p.options)), kDone) << err.str();
 
     auto sub = [&](int cmd, std::string value) { return iac({255, 250, 44, cmd}) + value + iac({255, 240}); };
     const std::string settings = sub(1, iac({0, 0, 0x25, 0x80})) + sub(2, iac({8})) + sub(3, iac({1})) +
