@@ -31,6 +31,9 @@ constexpr cmdline::Row kRows[] = {
     {"tls-ca", "FILE", "talk TLS to the broker, trusting the certificate authority in FILE"},
     {"topic", "TOPIC", "the topic every room's topics start with (default qelo)"},
     {"discovery", "PREFIX", "publish Home Assistant discovery under PREFIX (usually homeassistant)"},
+    {"discovery-status", "TOPIC",
+     "publish discovery, availability and state again when Home Assistant says \"online\" on TOPIC (default "
+     "PREFIX/status)"},
     {"poll", "SECONDS", "ask every projector for its state this often (default 5)",
      "--poll needs whole seconds from 1 to 3600"},
     {"device", "NAME=DEVICE",
@@ -88,9 +91,9 @@ std::string set(Settings& s, const std::string& key, const std::string& value) {
         s.passwordFile = value;
     } else if (key == "tls-ca") {
         s.tlsCa = value;
-    } else if (key == "topic" || key == "discovery") {
+    } else if (key == "topic" || key == "discovery" || key == "discovery-status") {
         if (auto why = topicProblem(value); !why.empty()) return "the " + key + " topic \"" + value + "\" " + why;
-        (key == "topic" ? s.topic : s.discovery) = value;
+        (key == "topic" ? s.topic : key == "discovery" ? s.discovery : s.discoveryStatus) = value;
     } else if (key == "poll") {
         long long n = 0;
         if (!cmdline::wholeNumber(value, n, 1, 3600)) return cmdline::needs(kRows, "poll");
