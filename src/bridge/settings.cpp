@@ -177,7 +177,12 @@ std::string finalProblem(const Settings& s) {
 std::span<const cmdline::Row> optionRows() { return kRows; }
 
 ParseResult parseCommandLine(const std::vector<std::string>& args, const FileReader& read) {
-    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
+    // An argument may hold a line end; the reason stays one line.
+    auto fail = [](std::string why) {
+        for (std::size_t at = why.find_first_of("\r\n"); at != std::string::npos; at = why.find_first_of("\r\n", at))
+            why.replace(at, 1, why[at] == '\n' ? "\\n" : "\\r");
+        return ParseResult{std::nullopt, std::move(why)};
+    };
     const auto line = cmdline::parse(kRows, args);
     if (!line.parsed) return fail(line.error);
     const cmdline::Parsed& p = *line.parsed;

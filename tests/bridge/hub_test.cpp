@@ -110,6 +110,7 @@ TEST(Settings, CommandLinesAndFiles) {
         {{"--broker", "b", "--poll", "0", "--device", "a=/d"}, "from 1 to 3600"},
         {{"--broker", "b", "--password", "x", "--device", "a=/d"}, "unknown option --password"},
         {{"--broker", "b", "room=/d"}, "every setting is an option"},
+        {{"--broker", "b", "--device", "a\nb=/d"}, "the room name \"a\\nb\" may hold only"},
         {{"--device", "a=/d"}, "no --broker given"},
         {{"--broker", "b"}, "no --device given"},
     };
