@@ -227,7 +227,13 @@ Topics, under TOPIC/NAME/: state (retained JSON: power, power_code,
 lamp_hours, input, reversal, time), availability (retained, online or
 offline), command (an action as qelo-ctl names it, e.g. "power on"), result
 (the JSON line qelo-ctl --json prints for it); TOPIC/bridge/availability is
-the bridge's own.
+the bridge's own. A retained command is never run: it would run again at every
+start; its result says so. When Home Assistant says "online" on its status
+topic, discovery, availability and state are published again, spread over a
+second, for brokers that give wildcard subscribers nothing retained.
+
+At start the soft limit on open files is raised to the hard one: every room
+takes a few descriptors.
 
 SIGTERM, SIGINT and SIGHUP stop it cleanly, with exit status 0. Exit status 1:
 bad settings; 3: an unexpected failure, reported on standard error.
