@@ -72,7 +72,8 @@ std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, co
          // Counting down is warming up: the lamp is on its way.
          "\"value_template\":\"{{ 'ON' if value_json.power_code in ['00', '40'] else 'OFF' }}\"" +
              command},
-        {"sensor", "status", "\"name\":\"Status\",\"icon\":\"mdi:projector\",\"value_template\":\"{{ value_json.power }}\""},
+        {"sensor", "status",
+         "\"name\":\"Status\",\"icon\":\"mdi:projector\",\"value_template\":\"{{ value_json.power }}\""},
         {"sensor", "lamp_hours",
          "\"name\":\"Lamp hours\",\"icon\":\"mdi:lightbulb\",\"unit_of_measurement\":\"h\",\"device_class\":"
          "\"duration\",\"state_class\":\"total_increasing\",\"value_template\":\"{{ value_json.lamp_hours }}\""},

@@ -63,7 +63,8 @@ TEST(Commands, SwitchTheProjectorAtRunTime) {
     };
     for (auto [line, ok] : {Case{"silent", true}, Case{"silent off", true}, Case{"garbage on", true},
                             Case{"split 20", true}, Case{"chatter 100", true}, Case{"state 88", true},
-                            Case{"mode 2", true}, Case{"reversal 10", true}, Case{"hours 42", true},
+                            Case{"mode 2", true}, Case{"reversal 10", true}, Case{"hours 1e300", true},
+                            Case{"hours 42", true},
                             Case{"delay 5", true}, Case{"hangup-after 7", true}, Case{"  # note", true},
                             Case{"", true}, Case{"silent maybe", false}, Case{"split -3", false},
                             Case{"state 8", false}, Case{"mode x", false}, Case{"hangup now", false},
