@@ -5,6 +5,7 @@
 #include "ctl/escape.h"
 #include "ctl/report.h"
 #include "ctl/runner.h"
+#include "qt/command_line.h"
 
 namespace qelo::bridge {
 
@@ -37,17 +38,27 @@ std::optional<std::string> stateOf(const Conversation& poll) {
            ",\"reversal\":" + jsonText(*setting->words);
 }
 
+std::string deviceId(const std::string& topic, const std::string& room) {
+    // A prefix of one level without '_' keeps the ids it always had.
+    if (topic.find_first_of("/_") == std::string::npos) return topic + "_" + room;
+    // Any other starts with '_' and escapes with '-', so that it holds no
+    // '_' of its own and ends at the next: a/b is "_a-sb", a_b "_a-ub".
+    std::string id = "_";
+    for (char c : topic) id += c == '/' ? "-s" : c == '_' ? "-u" : c == '-' ? "--" : std::string(1, c);
+    return id + "_" + room;
+}
+
 std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, const Room& room) {
-    std::string prefix = s.topic;
-    std::replace(prefix.begin(), prefix.end(), '/', '_');
-    const std::string id = prefix + "_" + room.name;
+    const std::string id = deviceId(s.topic, room.name);
     const std::string base = s.topic + "/" + room.name;
+    // Commands go at QoS 1 too: one lost on the way is a button that did nothing.
     const std::string common =
-        ",\"availability\":[{\"topic\":" + jsonText(s.topic + "/bridge/availability") + "},{\"topic\":" +
+        ",\"qos\":1,\"availability\":[{\"topic\":" + jsonText(s.topic + "/bridge/availability") + "},{\"topic\":" +
         jsonText(base + "/availability") + "}],\"availability_mode\":\"all\",\"state_topic\":" +
         jsonText(base + "/state") + ",\"device\":{\"identifiers\":[" + jsonText(id) +
         "],\"name\":" + jsonText(room.name) +
-        ",\"manufacturer\":\"QELO\",\"model\":\"PLV7M / LV7M\"},\"origin\":{\"name\":\"qelo-bridge\"}";
+        ",\"manufacturer\":\"QELO\",\"model\":\"PLV7M / LV7M\"},\"origin\":{\"name\":\"qelo-bridge\",\"sw_version\":" +
+        jsonText(std::string(cmdline::version())) + "}";
     const std::string command = ",\"command_topic\":" + jsonText(base + "/command");
     struct Entity {
         const char* component;
@@ -61,15 +72,20 @@ std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, co
          // Counting down is warming up: the lamp is on its way.
          "\"value_template\":\"{{ 'ON' if value_json.power_code in ['00', '40'] else 'OFF' }}\"" +
              command},
-        {"sensor", "status", "\"name\":\"Status\",\"icon\":\"mdi:projector\",\"value_template\":\"{{ value_json.power }}\""},
+        {"sensor", "status",
+         "\"name\":\"Status\",\"icon\":\"mdi:projector\",\"value_template\":\"{{ value_json.power }}\""},
         {"sensor", "lamp_hours",
          "\"name\":\"Lamp hours\",\"icon\":\"mdi:lightbulb\",\"unit_of_measurement\":\"h\",\"device_class\":"
          "\"duration\",\"state_class\":\"total_increasing\",\"value_template\":\"{{ value_json.lamp_hours }}\""},
+        // An input it cannot choose (MCI) leaves it with no current option,
+        // which the dashboard takes from "None"; the Mode sensor names it.
         {"select", "input",
          "\"name\":\"Input\",\"icon\":\"mdi:video-input-component\",\"options\":[\"Computer\",\"Video\"],"
-         "\"value_template\":\"{{ value_json.input }}\",\"command_template\":\"{{ {'Computer': 'input select "
-         "analog', 'Video': 'input select video'}[value] }}\"" +
+         "\"value_template\":\"{{ value_json.input if value_json.input in ['Computer', 'Video'] else 'None' }}\","
+         "\"command_template\":\"{{ {'Computer': 'input select analog', 'Video': 'input select video'}[value] }}\"" +
              command},
+        {"sensor", "mode",
+         "\"name\":\"Mode\",\"icon\":\"mdi:video-input-component\",\"value_template\":\"{{ value_json.input }}\""},
         {"sensor", "reversal",
          "\"name\":\"Picture reversal\",\"entity_category\":\"diagnostic\",\"value_template\":\"{{ "
          "value_json.reversal }}\""},
@@ -95,12 +111,15 @@ std::string Hub::topicOf(std::size_t room, const char* leaf) const {
 
 void Hub::connected() {
     broker_.publish(bridgeAvailability(), "online", true);
-    for (std::size_t i = 0; i < rooms_.size(); ++i) {
-        if (!s_.discovery.empty()) publishDiscovery(i);
-        const RoomState& r = rooms_[i];
-        if (r.online) broker_.publish(topicOf(i, "availability"), *r.online ? "online" : "offline", true);
-        if (!r.state.empty()) broker_.publish(topicOf(i, "state"), r.state, true);
-    }
+    for (std::size_t i = 0; i < rooms_.size(); ++i) sayAgain(i);
+}
+
+void Hub::sayAgain(std::size_t room) {
+    rooms_[room].sayAgainAt.reset();
+    if (!s_.discovery.empty()) publishDiscovery(room);
+    const RoomState& r = rooms_[room];
+    if (r.online) broker_.publish(topicOf(room, "availability"), *r.online ? "online" : "offline", true);
+    if (!r.state.empty()) broker_.publish(topicOf(room, "state"), r.state, true);
 }
 
 void Hub::publishDiscovery(std::size_t room) {
@@ -109,7 +128,19 @@ void Hub::publishDiscovery(std::size_t room) {
 
 void Hub::result(std::size_t room, const std::string& line) { broker_.publish(topicOf(room, "result"), line, false); }
 
-void Hub::message(const std::string& topic, const std::string& payload, long long now) {
+void Hub::message(const std::string& topic, const std::string& payload, bool retained, long long now) {
+    if (topic == statusTopic()) {
+        // A retained birth is old news: connecting said everything already.
+        // Live, it is a dashboard that started and knows nothing, whatever
+        // the broker kept (some give wildcard subscribers nothing retained).
+        if (retained || trimmed(payload) != "online") return;
+        broker_.publish(bridgeAvailability(), "online", true);
+        for (std::size_t i = 0; i < rooms_.size(); ++i)
+            rooms_[i].sayAgainAt = now + static_cast<long long>(i) * kSayAgainSpreadMs /
+                                             static_cast<long long>(rooms_.size());
+        run(now);
+        return;
+    }
     const std::string head = s_.topic + "/";
     if (!topic.starts_with(head) || !topic.ends_with("/command")) return;
     const std::string name = topic.substr(head.size(), topic.size() - head.size() - 8);
@@ -118,14 +149,28 @@ void Hub::message(const std::string& topic, const std::string& payload, long lon
     const std::size_t i = static_cast<std::size_t>(at - s_.rooms.begin());
     RoomState& r = rooms_[i];
 
-    auto refuse = [&](const std::string& why) {
+    auto refuse = [&](const std::string& why, const ctl::Action* action = nullptr) {
         ctl::Exchange refused;
         refused.error = why;
-        result(i, ctl::jsonLine(ctl::utcNow(), at->device, nullptr, refused));
+        result(i, ctl::jsonLine(ctl::utcNow(), at->device, action, refused));
     };
+    // What clears a retained message: nothing was asked.
+    if (payload.empty()) return;
     const std::string wanted = trimmed(payload);
     // Only names from the action table reach a line: no raw codes.
     const auto code = wanted.size() <= kLongestCommand ? ctl::codeForName(wanted) : std::nullopt;
+    if (retained) {
+        // It would run again at every start and every reconnect.
+        const std::optional<ctl::Action> action =
+            code ? std::optional<ctl::Action>({*code, wanted, ctl::isQuery(*code)}) : std::nullopt;
+        refuse("a retained command is never run: clear it with an empty retained message on " + topic,
+               action ? &*action : nullptr);
+        if (!r.toldRetained)
+            log_(at->name + ": a retained command is never run" + (code ? " (\"" + wanted + "\")" : std::string()) +
+                 "; clear it with: mosquitto_pub -r -n -t " + topic);
+        r.toldRetained = true;
+        return;
+    }
     if (!code) {
         refuse("not an action: \"" + wanted.substr(0, kLongestCommand) + "\" (qelo-ctl --list shows them all)");
         return;
@@ -142,6 +187,8 @@ long long Hub::run(long long now) {
     long long next = now + s_.pollSeconds * 1000LL;
     for (std::size_t i = 0; i < rooms_.size(); ++i) {
         RoomState& r = rooms_[i];
+        if (r.sayAgainAt && *r.sayAgainAt <= now) sayAgain(i);
+        if (r.sayAgainAt) next = std::min(next, *r.sayAgainAt);
         if (r.busy) continue;
         // A command goes before the next poll.
         if (!r.waiting.empty()) {

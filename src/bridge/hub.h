@@ -55,13 +55,17 @@ public:
     // The broker took the connection: everything retained is said again, as
     // a broker that restarted remembers nothing.
     void connected();
-    void message(const std::string& topic, const std::string& payload, long long now);
-    // Starts every conversation that is due; the time the next one falls due.
+    // retained: the broker kept it, rather than someone sending it now.
+    void message(const std::string& topic, const std::string& payload, bool retained, long long now);
+    // Starts every conversation that is due, and says again what a dashboard
+    // that started asked for; the time the next of either falls due.
     long long run(long long now);
     void finished(std::size_t room, const Conversation& c, long long now);
 
     std::string subscription() const { return s_.topic + "/+/command"; }
     std::string bridgeAvailability() const { return s_.topic + "/bridge/availability"; }
+    // The dashboard's birth and will; empty: none is listened to.
+    std::string statusTopic() const { return s_.statusTopic(); }
     const Settings& settings() const { return s_; }
 
 private:
@@ -75,6 +79,8 @@ private:
         std::string state;  // the last state published
         std::string key;    // the same without its time, to tell a change
         int pollsSincePublished = 0;
+        std::optional<long long> sayAgainAt;  // a dashboard that started hears this room then
+        bool toldRetained = false;            // the log heard of a retained command on its topic
     };
 
     std::string topicOf(std::size_t room, const char* leaf) const;
@@ -82,6 +88,7 @@ private:
     void setOnline(std::size_t room, bool online, const std::string& why);
     void polled(std::size_t room, const Conversation& c);
     void publishDiscovery(std::size_t room);
+    void sayAgain(std::size_t room);
 
     Settings s_;
     Broker& broker_;
@@ -91,9 +98,18 @@ private:
     std::vector<ctl::Action> poll_;
 };
 
+// A dashboard that starts hears the rooms spread over this long, not all at
+// once.
+inline constexpr long long kSayAgainSpreadMs = 1000;
+
 // The state JSON without its time from a poll's exchanges, or nothing when
 // they do not all hold what their query expects.
 std::optional<std::string> stateOf(const Conversation& poll);
+
+// What names a room's device in discovery, and starts its entities' unique
+// ids: different for every topic prefix and room, also where the prefix's
+// levels joined by '_' are the same (a/b and a_b).
+std::string deviceId(const std::string& topic, const std::string& room);
 
 // Every retained discovery message of a room: topic and payload.
 std::vector<std::pair<std::string, std::string>> discovery(const Settings& s, const Room& room);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -127,6 +128,18 @@ bool watchSignals() {
     return true;
 }
 
+// Every room takes descriptors (its line, its thread's wake-ups), and a
+// service starts with a soft limit of 1,024 that a campus passes: take all
+// the hard limit allows. Said only when it cannot be raised.
+void raiseFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+    const rlim_t was = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        say("cannot raise the open-files limit from " + std::to_string(was) + ": " + std::strerror(errno));
+}
+
 MqttSettings connectionOf(const Settings& s, const std::string& secret) {
     std::string clientTopic = s.topic;
     std::replace(clientTopic.begin(), clientTopic.end(), '/', '_');
@@ -166,11 +179,12 @@ public:
         mqtt_.start(
             [this] {
                 mqtt_.subscribe(hub_.subscription());
+                if (!hub_.statusTopic().empty()) mqtt_.subscribe(hub_.statusTopic());
                 hub_.connected();
             },
-            [this](const std::string& topic, const std::string& payload) {
+            [this](const std::string& topic, const std::string& payload, bool retained) {
                 if (stopping_) return;
-                hub_.message(topic, payload, clock_.elapsed());
+                hub_.message(topic, payload, retained, clock_.elapsed());
                 schedule();
             });
         schedule();
@@ -214,6 +228,7 @@ int main(int argc, char** argv) {
     if (!start.settings) return start.status;
     const Settings& s = *start.settings;
 
+    raiseFileLimit();
     QCoreApplication app(argc, argv);
     qelo::platform::qt::Delivery delivery;
     delivery.setReporter(reportAndExit);

@@ -159,7 +159,7 @@ void Mqtt::onConnect(mosquitto*, void* self, int rc) {
 void Mqtt::onMessage(mosquitto*, void* self, const mosquitto_message* m) {
     auto* me = static_cast<Mqtt*>(self);
     const std::string payload(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen));
-    me->message_(m->topic, payload);
+    me->message_(m->topic, payload, m->retain);
 }
 
 void Mqtt::onPublish(mosquitto*, void* self, int mid) {

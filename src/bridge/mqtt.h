@@ -29,7 +29,9 @@ class Mqtt {
 public:
     using Log = std::function<void(const std::string&)>;
     using Connected = std::function<void()>;
-    using Message = std::function<void(const std::string& topic, const std::string& payload)>;
+    // retained: the broker kept the message and hands it over because of a
+    // new subscription.
+    using Message = std::function<void(const std::string& topic, const std::string& payload, bool retained)>;
     // Every call back runs through run, so that a failure in one never
     // unwinds through the library or Qt.
     using Runner = std::function<void(const std::function<void()>&)>;

@@ -31,6 +31,9 @@ constexpr cmdline::Row kRows[] = {
     {"tls-ca", "FILE", "talk TLS to the broker, trusting the certificate authority in FILE"},
     {"topic", "TOPIC", "the topic every room's topics start with (default qelo)"},
     {"discovery", "PREFIX", "publish Home Assistant discovery under PREFIX (usually homeassistant)"},
+    {"discovery-status", "TOPIC",
+     "publish discovery, availability and state again when Home Assistant says \"online\" on TOPIC (default "
+     "PREFIX/status)"},
     {"poll", "SECONDS", "ask every projector for its state this often (default 5)",
      "--poll needs whole seconds from 1 to 3600"},
     {"device", "NAME=DEVICE",
@@ -88,9 +91,9 @@ std::string set(Settings& s, const std::string& key, const std::string& value) {
         s.passwordFile = value;
     } else if (key == "tls-ca") {
         s.tlsCa = value;
-    } else if (key == "topic" || key == "discovery") {
+    } else if (key == "topic" || key == "discovery" || key == "discovery-status") {
         if (auto why = topicProblem(value); !why.empty()) return "the " + key + " topic \"" + value + "\" " + why;
-        (key == "topic" ? s.topic : s.discovery) = value;
+        (key == "topic" ? s.topic : key == "discovery" ? s.discovery : s.discoveryStatus) = value;
     } else if (key == "poll") {
         long long n = 0;
         if (!cmdline::wholeNumber(value, n, 1, 3600)) return cmdline::needs(kRows, "poll");
@@ -174,7 +177,12 @@ std::string finalProblem(const Settings& s) {
 std::span<const cmdline::Row> optionRows() { return kRows; }
 
 ParseResult parseCommandLine(const std::vector<std::string>& args, const FileReader& read) {
-    auto fail = [](std::string why) { return ParseResult{std::nullopt, std::move(why)}; };
+    // An argument may hold a line end; the reason stays one line.
+    auto fail = [](std::string why) {
+        for (std::size_t at = why.find_first_of("\r\n"); at != std::string::npos; at = why.find_first_of("\r\n", at))
+            why.replace(at, 1, why[at] == '\n' ? "\\n" : "\\r");
+        return ParseResult{std::nullopt, std::move(why)};
+    };
     const auto line = cmdline::parse(kRows, args);
     if (!line.parsed) return fail(line.error);
     const cmdline::Parsed& p = *line.parsed;
@@ -219,7 +227,13 @@ Topics, under TOPIC/NAME/: state (retained JSON: power, power_code,
 lamp_hours, input, reversal, time), availability (retained, online or
 offline), command (an action as qelo-ctl names it, e.g. "power on"), result
 (the JSON line qelo-ctl --json prints for it); TOPIC/bridge/availability is
-the bridge's own.
+the bridge's own. A retained command is never run: it would run again at every
+start; its result says so. When Home Assistant says "online" on its status
+topic, discovery, availability and state are published again, spread over a
+second, for brokers that give wildcard subscribers nothing retained.
+
+At start the soft limit on open files is raised to the hard one: every room
+takes a few descriptors.
 
 SIGTERM, SIGINT and SIGHUP stop it cleanly, with exit status 0. Exit status 1:
 bad settings; 3: an unexpected failure, reported on standard error.

@@ -31,6 +31,7 @@ struct Settings {
     std::string tlsCa;
     std::string topic = "qelo";
     std::string discovery;  // the discovery prefix; empty: no discovery
+    std::string discoveryStatus;  // where the dashboard says it started; empty: <discovery>/status
     int pollSeconds = 5;
     std::vector<Room> rooms;
     std::string configFile;
@@ -38,6 +39,10 @@ struct Settings {
     bool version = false;
 
     int brokerPort() const { return port ? port : tlsCa.empty() ? 1883 : 8883; }
+    // Empty when there is none to listen to.
+    std::string statusTopic() const {
+        return !discoveryStatus.empty() ? discoveryStatus : discovery.empty() ? std::string() : discovery + "/status";
+    }
 };
 
 // The name of a room: letters, digits, '-' and '_', and not "bridge", whose

@@ -7,6 +7,7 @@
 namespace qelo::cmdline {
 
 std::string versionText(std::string_view program) { return std::string(program) + " " QELO_VERSION "\n"; }
+std::string_view version() { return QELO_VERSION; }
 
 namespace {
 

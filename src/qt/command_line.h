@@ -51,6 +51,7 @@ constexpr Row versionRow(const char* description = "print the version") { return
 
 // What --version prints: the program's name and the project's version.
 std::string versionText(std::string_view program);
+std::string_view version();
 
 // args excludes the program name.
 Result parse(std::span<const Row> rows, const std::vector<std::string>& args);

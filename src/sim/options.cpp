@@ -13,8 +13,10 @@ namespace qelo::sim {
 namespace {
 
 bool parseMillis(std::string_view text, Millis& value) {
+    // Over thirty years, and far from overflowing the clock in microseconds.
+    constexpr long long kLongest = 1'000'000'000'000;
     long long ms = 0;
-    if (!cmdline::wholeNumber(text, ms, 0, LLONG_MAX)) return false;
+    if (!cmdline::wholeNumber(text, ms, 0, kLongest)) return false;
     value = Millis{ms};
     return true;
 }

@@ -416,7 +416,10 @@ void Projector::setLampHours(Time now, double hours) {
     advance(now);
     lampHoursBase_ = std::max(0.0, hours);
     lampSince_ = now;
-    log(now, "lamp hours " + std::to_string(static_cast<long>(lampHoursBase_)));
+    // Any count it was told, however large: no cast that could overflow.
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", std::floor(lampHoursBase_));
+    log(now, "lamp hours " + std::string(text));
 }
 
 }  // namespace qelo::sim

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "bridge/hub.h"
 #include "link/answer.h"
@@ -105,9 +106,11 @@ TEST(Settings, CommandLinesAndFiles) {
         {{"--broker", "b", "--topic", "site/#", "--device", "a=/d"}, "may hold only letters"},
         {{"--broker", "b", "--topic", "site//x", "--device", "a=/d"}, "is empty"},
         {{"--broker", "b:0", "--device", "a=/d"}, "not a number from 1 to 65535"},
+        {{"--broker", "b", "--discovery-status", "ha/+", "--device", "a=/d"}, "may hold only letters"},
         {{"--broker", "b", "--poll", "0", "--device", "a=/d"}, "from 1 to 3600"},
         {{"--broker", "b", "--password", "x", "--device", "a=/d"}, "unknown option --password"},
         {{"--broker", "b", "room=/d"}, "every setting is an option"},
+        {{"--broker", "b", "--device", "a\nb=/d"}, "the room name \"a\\nb\" may hold only"},
         {{"--device", "a=/d"}, "no --broker given"},
         {{"--broker", "b"}, "no --device given"},
     };
@@ -126,6 +129,10 @@ TEST(Settings, CommandLinesAndFiles) {
     ASSERT_TRUE(good.settings);
     EXPECT_EQ(good.settings->host, "::1");  // the command line wins over the file
     EXPECT_EQ(good.settings->brokerPort(), 9);
+    EXPECT_EQ(good.settings->statusTopic(), "");
+    Settings ha = *good.settings;
+    ha.discovery = "homeassistant";
+    EXPECT_EQ(ha.statusTopic(), "homeassistant/status");
 }
 
 TEST_F(HubTest, StateIsPublishedWhenItChangesAndEveryTenthPoll) {
@@ -177,7 +184,7 @@ TEST_F(HubTest, CommandsGoFirstAndOnlyActionsReachTheLine) {
     hub.run(0);
     lines.started.clear();
     // Arrives during a poll: it waits, then goes before the next poll.
-    hub.message("qelo/hall/command", "power off\n", 100);
+    hub.message("qelo/hall/command", "power off\n", false, 100);
     EXPECT_TRUE(lines.started.empty());
     hub.finished(0, answered(), 200);
     ASSERT_EQ(lines.started.size(), 1u);
@@ -195,17 +202,28 @@ TEST_F(HubTest, CommandsGoFirstAndOnlyActionsReachTheLine) {
     EXPECT_EQ(lines.started[1].second.size(), 4u);
 
     lines.started.clear();
-    for (const char* payload : {"C02", "cr0", "power off; reboot", "", "nope"}) {
-        hub.message("qelo/lab/command", payload, 400);
+    for (const char* payload : {"C02", "cr0", "power off; reboot", " ", "nope"}) {
+        hub.message("qelo/lab/command", payload, false, 400);
         EXPECT_NE(broker.last("qelo/lab/result").find("\"ok\":false,\"error\":\"not an action"), std::string::npos)
             << payload;
     }
-    hub.message("qelo/other/command", "power on", 400);
-    hub.message("qelo/hall/state", "power on", 400);
+    hub.message("qelo/other/command", "power on", false, 400);
+    hub.message("qelo/hall/state", "power on", false, 400);
+    // A retained command would run at every start: never, said once in the
+    // log; clearing it asks nothing.
+    for (const char* payload : {"power off", "\x01\xff", "power off"}) {
+        hub.message("qelo/lab/command", payload, true, 400);
+        EXPECT_NE(broker.last("qelo/lab/result").find("\"ok\":false,\"error\":\"a retained command is never run"),
+                  std::string::npos);
+    }
+    const auto results = broker.count("qelo/lab/result");
+    hub.message("qelo/lab/command", "", false, 400);
+    EXPECT_EQ(broker.count("qelo/lab/result"), results);
     EXPECT_TRUE(lines.started.empty());
+    EXPECT_EQ(std::count_if(said.begin(), said.end(), [](auto& l) { return l.find("retained") != l.npos; }), 1);
 
     // A busy room keeps a bounded queue.
-    for (std::size_t k = 0; k <= kMostWaiting + 1; ++k) hub.message("qelo/hall/command", "vol +", 500);
+    for (std::size_t k = 0; k <= kMostWaiting + 1; ++k) hub.message("qelo/hall/command", "vol +", false, 500);
     EXPECT_NE(broker.last("qelo/hall/result").find("commands are waiting already"), std::string::npos);
 }
 
@@ -225,7 +243,52 @@ TEST(Discovery, OneDeviceWithItsEntitiesOnTheAvailabilityTopics) {
                                                 "homeassistant/sensor/qelo_hall_status/config",
                                                 "homeassistant/sensor/qelo_hall_lamp_hours/config",
                                                 "homeassistant/select/qelo_hall_input/config",
+                                                "homeassistant/sensor/qelo_hall_mode/config",
                                                 "homeassistant/sensor/qelo_hall_reversal/config"}));
+    for (const auto& [topic, payload] : messages) {
+        EXPECT_NE(payload.find("\"qos\":1,"), std::string::npos) << topic;
+        EXPECT_NE(payload.find("\"origin\":{\"name\":\"qelo-bridge\",\"sw_version\":\""), std::string::npos);
+    }
     EXPECT_NE(messages[2].second.find("\"unit_of_measurement\":\"h\""), std::string::npos);
     EXPECT_NE(messages[2].second.find("\"state_class\":\"total_increasing\""), std::string::npos);
+    // MCI is no option: the select shows none rather than an invalid one.
+    EXPECT_NE(messages[3].second.find("value_json.input in ['Computer', 'Video'] else 'None'"), std::string::npos);
+
+    // No two bridges' devices share an id, whatever their prefixes.
+    const std::pair<const char*, const char*> places[] = {
+        {"a", "b_c"}, {"a/b", "c"}, {"a_b", "c"}, {"a-b", "c"}, {"a-sb", "c"}, {"a/-b", "c"}, {"a-/b", "c"},
+        {"a/_b", "c"}, {"a_/b", "c"}, {"_a/sb", "c"}};
+    std::set<std::string> ids;
+    for (const auto& [topic, room] : places) ids.insert(deviceId(topic, room));
+    EXPECT_EQ(ids.size(), std::size(places));
+}
+
+TEST(Birth, ADashboardThatStartedHearsEveryRoomAgainSpreadOverASecond) {
+    FakeBroker broker;
+    FakeLines lines;
+    Settings s = twoRooms();
+    s.discovery = "homeassistant";
+    Hub hub(s, broker, lines, [](const std::string&) {});
+    hub.connected();
+    hub.run(0);
+    hub.finished(0, answered(), 0);
+    hub.finished(1, answered(), 0);
+    broker.published.clear();
+    hub.message("homeassistant/status", "online", true, 100);  // kept by the broker: connecting said it all
+    hub.message("homeassistant/status", "offline", false, 100);
+    EXPECT_TRUE(broker.published.empty());
+
+    hub.message("homeassistant/status", "online\n", false, 1000);
+    EXPECT_EQ(broker.count("qelo/hall/state"), 1);
+    EXPECT_EQ(broker.count("qelo/lab/state"), 0);
+    EXPECT_EQ(hub.run(1200), 1000 + kSayAgainSpreadMs / 2);
+    hub.run(1500);
+    for (const std::string room : {"hall", "lab"}) {
+        EXPECT_EQ(std::count_if(broker.published.begin(), broker.published.end(),
+                                [&](auto& p) { return p.first.find("qelo_" + room + "_") != std::string::npos; }),
+                  6);
+        EXPECT_EQ(broker.count("qelo/" + room + "/state"), 1);
+        EXPECT_EQ(broker.last("qelo/" + room + "/availability"), "online");
+    }
+    EXPECT_EQ(broker.last("qelo/bridge/availability"), "online");
 }

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <csignal>
 
@@ -71,6 +72,70 @@ private:
     QProcess process_;
 };
 
+// A private RabbitMQ node with its MQTT plugin: loopback ports, a port mapper,
+// a folder and a name of its own, so that tests side by side never meet it.
+class RabbitBroker {
+public:
+    // Debian's own, without the wrapper that runs it as the rabbitmq user.
+    static QString program() {
+        return tool("rabbitmq-server").isEmpty() ? QString() : "/usr/lib/rabbitmq/bin/rabbitmq-server";
+    }
+    RabbitBroker() : port_(freePort()), epmd_(QString::number(freePort())) {
+        write("enabled_plugins", "[rabbitmq_mqtt].\n");
+        write("rabbitmq.conf", QString("listeners.tcp = none\nmqtt.listeners.tcp.default = 127.0.0.1:%1\n"
+                                       "mqtt.allow_anonymous = true\n").arg(port_));
+        auto env = QProcessEnvironment::systemEnvironment();
+        const QString d = dir_.path();
+        const QStringList vars{"HOME=" + d, "RABBITMQ_NODENAME=qelo-test-" + QString::number(port_) + "@localhost",
+                               "RABBITMQ_NODE_IP_ADDRESS=127.0.0.1",
+                               "RABBITMQ_DIST_PORT=" + QString::number(freePort()), "ERL_EPMD_PORT=" + epmd_,
+                               "ERL_EPMD_ADDRESS=127.0.0.1", "RABBITMQ_CONFIG_FILE=" + d + "/rabbitmq.conf",
+                               "RABBITMQ_ENABLED_PLUGINS_FILE=" + d + "/enabled_plugins",
+                               "RABBITMQ_CONF_ENV_FILE=" + d + "/none", "RABBITMQ_ADVANCED_CONFIG_FILE=" + d + "/none",
+                               "RABBITMQ_MNESIA_BASE=" + d + "/mnesia", "RABBITMQ_LOG_BASE=" + d + "/log",
+                               "RABBITMQ_PLUGINS_EXPAND_DIR=" + d + "/plugins", "RABBITMQ_PID_FILE=" + d + "/pid"};
+        for (const auto& v : vars) env.insert(v.section('=', 0, 0), v.section('=', 1));
+        process_.setProcessEnvironment(env);
+        process_.setWorkingDirectory(d);
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.setStandardOutputFile(d + "/out.log");
+        process_.start(program(), {});
+        const bool up = waitFor(
+            [&] {
+                QTcpSocket probe;
+                probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port_));
+                return probe.waitForConnected(200);
+            },
+            60000);
+        if (!up) ADD_FAILURE() << "rabbitmq-server did not start; its log is in " << d.toStdString();
+        if (!up) dir_.setAutoRemove(false);
+    }
+    ~RabbitBroker() {
+        process_.terminate();
+        if (!process_.waitForFinished(20000)) process_.kill();
+        process_.waitForFinished(5000);
+        // The node started a port mapper of its own, which outlives it.
+        QProcess epmd;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("ERL_EPMD_PORT", epmd_);
+        epmd.setProcessEnvironment(env);
+        epmd.start(tool("epmd"), {"-kill"});
+        epmd.waitForFinished(5000);
+    }
+    int port() const { return port_; }
+
+private:
+    void write(const QString& name, const QString& text) {
+        QFile f(dir_.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(text.toUtf8());
+    }
+    int port_;
+    QString epmd_;
+    QTemporaryDir dir_;
+    QProcess process_;
+};
+
 // The dashboard's view: every message under the topics, as "topic payload".
 class Watcher {
 public:
@@ -90,16 +155,28 @@ public:
     }
     const std::string& seen() const { return seen_; }
     void clear() { seen_.clear(); }
+    // Subscribed: a message sent now reaches it.
+    bool ready(int port) {
+        return waitFor([&] {
+            publish(port, "qelo/probe", "1");
+            return saw("qelo/probe 1", 500);
+        });
+    }
+    static void publish(int port, const QString& topic, const QString& payload, bool retain = false) {
+        QProcess p;
+        QStringList args{"-h", "127.0.0.1", "-p", QString::number(port), "-t", topic, "-m", payload};
+        if (retain) args << "-r";
+        p.start(tool("mosquitto_pub"), args);
+        p.waitForFinished(5000);
+    }
 
 private:
     QProcess process_;
     std::string seen_;
 };
 
-void publish(int port, const QString& topic, const QString& payload) {
-    QProcess p;
-    p.start(tool("mosquitto_pub"), {"-h", "127.0.0.1", "-p", QString::number(port), "-t", topic, "-m", payload});
-    ASSERT_TRUE(p.waitForFinished(5000));
+void publish(int port, const QString& topic, const QString& payload, bool retain = false) {
+    Watcher::publish(port, topic, payload, retain);
 }
 
 class Bridge {
@@ -149,6 +226,8 @@ TEST_F(BridgeScenario, TwoRoomsTheirDiscoveryACommandAndACleanStop) {
     Broker broker(freePort());
     Watcher dashboard(broker.port());
     Simulator hall({"--state", "00", "--hours", "1234"});
+    // Left on the broker by someone once: it must not switch the hall off.
+    publish(broker.port(), "qelo/hall/command", "power off", true);
     Simulator lab({"--listen", "0"});
     Bridge bridge({"--broker", QString("127.0.0.1:%1").arg(broker.port()), "--discovery", "homeassistant", "--poll",
                    "1", "--device", "hall=" + QString::fromStdString(hall.device()), "--device",
@@ -168,6 +247,16 @@ TEST_F(BridgeScenario, TwoRoomsTheirDiscoveryACommandAndACleanStop) {
     EXPECT_TRUE(dashboard.saw("qelo/lab/state {\"power\":\"Count down\",\"power_code\":\"40\""));
     publish(broker.port(), "qelo/lab/command", "C02");
     EXPECT_TRUE(dashboard.saw("\"ok\":false,\"error\":\"not an action: \\\"C02\\\""));
+    EXPECT_NE(dashboard.seen().find("\"action\":\"power off\",\"code\":\"C02\",\"sent\":null"), std::string::npos);
+    EXPECT_TRUE(dashboard.saw("\"ok\":false,\"error\":\"a retained command is never run"));
+    EXPECT_EQ(dashboard.seen().find("qelo/hall/state {\"power\":\"Cooling down\""), std::string::npos);
+
+    // Home Assistant started again: everything, whatever the broker kept.
+    dashboard.clear();
+    publish(broker.port(), "homeassistant/status", "online");
+    for (const char* said : {"homeassistant/sensor/qelo_hall_mode/config {", "qelo/hall/state {",
+                             "homeassistant/select/qelo_lab_input/config {", "qelo/lab/availability online"})
+        EXPECT_TRUE(dashboard.saw(said, 5000)) << said;
 
     EXPECT_EQ(bridge.stop(SIGTERM), 0) << bridge.log();
     EXPECT_TRUE(dashboard.saw("qelo/bridge/availability offline"));
@@ -206,6 +295,35 @@ TEST_F(BridgeScenario, NoBrokerThenARestartedBrokerAndARoomLostAndBack) {
     const std::string before = bridge.log().substr(0, bridge.log().find("connected to the broker"));
     EXPECT_EQ(before.find("cannot reach"), before.rfind("cannot reach")) << before;
     EXPECT_EQ(bridge.stop(SIGHUP), 0);
+}
+
+// RabbitMQ gives retained messages to no wildcard subscription, as Home
+// Assistant's are: it learns of the rooms when it says it started.
+TEST_F(BridgeScenario, RabbitMqStateCommandsAndDiscoveryThroughTheBirthMessage) {
+    if (RabbitBroker::program().isEmpty())
+        GTEST_SKIP() << "rabbitmq-server is not installed (scripts/deps installs it)";
+    RabbitBroker broker;
+    Simulator hall({"--state", "00"});
+    Bridge bridge({"--broker", QString("127.0.0.1:%1").arg(broker.port()), "--discovery", "homeassistant", "--poll",
+                   "1", "--device", "hall=" + QString::fromStdString(hall.device())});
+    ASSERT_TRUE(bridge.logged("hall (" + hall.device() + ") is online")) << bridge.log();
+    Watcher dashboard(broker.port());
+    ASSERT_TRUE(dashboard.ready(broker.port()));
+    EXPECT_FALSE(dashboard.saw("homeassistant/", 1000));
+
+    publish(broker.port(), "homeassistant/status", "online");
+    for (const char* kind : {"switch", "sensor", "select"})
+        EXPECT_TRUE(dashboard.saw("homeassistant/" + std::string(kind) + "/qelo_hall_", 5000)) << kind;
+    EXPECT_TRUE(dashboard.saw("qelo/hall/state {\"power\":\"Power ON\"", 5000));
+    const std::string& seen = dashboard.seen();
+    std::size_t configs = 0;
+    for (auto at = seen.find("/config {"); at != std::string::npos; at = seen.find("/config {", at + 1)) ++configs;
+    EXPECT_EQ(configs, 6u) << dashboard.seen();
+
+    publish(broker.port(), "qelo/hall/command", "power off");
+    EXPECT_TRUE(dashboard.saw("\"action\":\"power off\",\"code\":\"C02\""));
+    EXPECT_TRUE(dashboard.saw("qelo/hall/state {\"power\":\"Cooling down\""));
+    EXPECT_EQ(bridge.stop(SIGTERM), 0) << bridge.log();
 }
 
 int main(int argc, char** argv) {

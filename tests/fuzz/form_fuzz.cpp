@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fuzz_invariants.h"
+#include "fuzz_script.h"
 #include "link/protocol.h"
 #include "panel/buttons.h"
 #include "panel/form1.h"
@@ -15,23 +16,7 @@ using namespace qelo;
 
 namespace {
 
-struct Script {
-    const std::uint8_t* p;
-    std::size_t n;
-    bool more() const { return n > 0; }
-    std::uint8_t byte() {
-        if (!n) return 0;
-        --n;
-        return *p++;
-    }
-    std::string bytes(std::size_t count) {
-        count = std::min(count, n);
-        std::string s(reinterpret_cast<const char*>(p), count);
-        p += count;
-        n -= count;
-        return s;
-    }
-};
+using fuzz::Script;
 
 const char* const kOther[] = {"Command16", "Command33", "Command34"};
 const char* const kRadios[] = {"Option1", "Option2", "Option3", "Option4"};

@@ -63,11 +63,13 @@ TEST(Commands, SwitchTheProjectorAtRunTime) {
     };
     for (auto [line, ok] : {Case{"silent", true}, Case{"silent off", true}, Case{"garbage on", true},
                             Case{"split 20", true}, Case{"chatter 100", true}, Case{"state 88", true},
-                            Case{"mode 2", true}, Case{"reversal 10", true}, Case{"hours 42", true},
+                            Case{"mode 2", true}, Case{"reversal 10", true}, Case{"hours 1e300", true},
+                            Case{"hours 42", true},
                             Case{"delay 5", true}, Case{"hangup-after 7", true}, Case{"  # note", true},
                             Case{"", true}, Case{"silent maybe", false}, Case{"split -3", false},
                             Case{"state 8", false}, Case{"mode x", false}, Case{"hangup now", false},
-                            Case{"frobnicate", false}, Case{"state 88 99", false}})
+                            Case{"frobnicate", false}, Case{"state 88 99", false},
+                            Case{"chatter 9000000000000000000", false}})
         EXPECT_EQ(applyCommand(p, 1s, line).ok, ok) << line;
     EXPECT_FALSE(p.faults().silent);
     EXPECT_TRUE(p.faults().garbage);
