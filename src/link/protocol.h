@@ -9,32 +9,16 @@
 #include <string>
 #include <string_view>
 
+#include "link/catalogue.h"
+
 namespace qelo::link {
 
 inline constexpr char kCR = '\r';
 // What a projector answers to a control command.
 inline constexpr std::string_view kAck = "\x06\r";
 
-// The cursor pad's captions.
-inline constexpr const char* kArrowUp = "↑";
-inline constexpr const char* kArrowDown = "↓";
-inline constexpr const char* kArrowLeft = "←";
-inline constexpr const char* kArrowRight = "→";
-
 // A command frame: the three-character code followed by CR.
 std::string frame(std::string_view code);
-
-enum class Sending { Click, Held };
-
-struct CatalogueEntry {
-    const char* group;    // caption of the group on the panel
-    const char* caption;  // caption of the button that sends it
-    const char* code;
-    Sending sending;
-};
-std::span<const CatalogueEntry> catalogue();
-// The entry for a code, or nullptr when the panel never sends it.
-const CatalogueEntry* findCode(std::string_view code);
 
 // The traffic lines' form of a text: one blank, then one token per byte.
 std::string render(std::string_view data);

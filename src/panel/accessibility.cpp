@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "link/protocol.h"
-#include "panel/buttons.h"
 #include "panel/layout.h"
 
 namespace qelo::panel::accessibility {
@@ -78,19 +77,6 @@ std::string withoutBlanks(std::string_view text) {
     return out;
 }
 
-// The command a button sends, or nullptr for a button that sends none.
-const char* commandOf(std::string_view button, bool& held) {
-    if (const OneShotButton* b = findOneShot(button)) {
-        held = false;
-        return b->code;
-    }
-    if (const HoldButton* b = findHold(button)) {
-        held = true;
-        return repeatCommand(b->repeatCode);
-    }
-    return nullptr;
-}
-
 std::string titleOf(const Control& frame) {
     for (const Control& c : layout::controls())
         if (c.kind == Kind::Label && c.align == layout::Align::Centre && std::strcmp(c.container, frame.name) == 0)
@@ -101,16 +87,16 @@ std::string titleOf(const Control& frame) {
 Entry buttonEntry(const Control& c) {
     Entry e{c.name, c.caption, {}, {}, Naming::Fixed};
     const std::string_view name = c.name;
-    bool held = false;
-    if (const char* code = commandOf(name, held)) {
+    if (c.code) {
         // Name it as the catalogue does: the group on the panel and the
         // button's caption in it, so that "ON" is never just "ON".
-        if (const link::CatalogueEntry* known = link::findCode(code)) {
+        if (const link::CatalogueEntry* known = link::findCode(c.code)) {
             if (const char* arrow = lookup(kArrows, known->caption)) e.name = arrow;
             else if (*known->group) e.name = std::string(known->group) + " " + known->caption;
             else e.name = known->caption;
         }
-        e.tooltip = held ? std::string(code) + ", repeated while held" : std::string(code);
+        const bool held = c.events == layout::Events::PressRelease;
+        e.tooltip = held ? std::string(c.code) + ", repeated while held" : std::string(c.code);
         return e;
     }
     if (name == "Command33") {

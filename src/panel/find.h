@@ -1,6 +1,6 @@
 #pragma once
 // The panel's tables are looked up by one field of their rows: the name of a
-// control, the key of a font, a repeat code.
+// control, the key of a font.
 #include <span>
 
 namespace qelo::panel {

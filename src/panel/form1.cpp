@@ -28,18 +28,15 @@ void Form1::bindEvents() {
         return [this, handler] { dispatch([this, handler] { (this->*handler)(); }); };
     };
 
-    for (const auto& b : oneShotButtons()) {
-        const std::string name = b.name;
-        window_.button(name).onClick([this, name] { dispatch([&] { Command_Click(name); }); });
-    }
-    for (const auto& b : holdButtons()) {
-        const std::string name = b.name;
-        auto& button = window_.button(name);
-        button.onMouseDown([this, name](const platform::MouseEvent& e) {
-            dispatchHold([&] { Command_MouseDown(name, e); });
+    for (const layout::Control* row : oneShotButtons())
+        window_.button(row->name).onClick([this, row] { dispatch([&] { Command_Click(*row); }); });
+    for (const layout::Control* row : holdButtons()) {
+        auto& button = window_.button(row->name);
+        button.onMouseDown([this, row](const platform::MouseEvent& e) {
+            dispatchHold([&] { Command_MouseDown(*row, e); });
         });
-        button.onMouseUp([this, name](const platform::MouseEvent& e) {
-            dispatch([&] { Command_MouseUp(name, e); });
+        button.onMouseUp([this, row](const platform::MouseEvent& e) {
+            dispatch([&] { Command_MouseUp(*row, e); });
         });
     }
     window_.button("Command16").onClick(on(&Form1::Command16_Click));
@@ -73,7 +70,7 @@ void Form1::dispatchHold(const std::function<void()>& handler) {
     } catch (const platform::LineError& e) {
         // One failure per hold, not one per tick: the hold ends as its
         // release would end it, before the modal box lets timers run again.
-        if (const HoldButton* held = findHold(RepeatCode)) Command_MouseUp(held->name, {});
+        if (const layout::Control* held = heldButton(RepeatCode)) Command_MouseUp(*held, {});
         warn(e.what());
     }
 }

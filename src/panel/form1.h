@@ -18,6 +18,10 @@
 
 namespace qelo::panel {
 
+namespace layout {
+struct Control;
+}
+
 // Title of every message box the panel shows.
 inline constexpr const char* kAppTitle = "VID7IRID";
 
@@ -64,11 +68,11 @@ public:
 
     // ---- buttons ----------------------------------------------------------
     // The one-shot buttons share one click handler, the press-and-hold
-    // buttons one press and one release handler; each is told the name of
-    // the button (Command17, Command1, ...) and looks it up in its table.
-    void Command_Click(const std::string& button);
-    void Command_MouseDown(const std::string& button, const platform::MouseEvent& event);
-    void Command_MouseUp(const std::string& button, const platform::MouseEvent& event);
+    // buttons one press and one release handler; each is bound with the
+    // button's layout row (Command17, Command1, ...), which says what it sends.
+    void Command_Click(const layout::Control& button);
+    void Command_MouseDown(const layout::Control& button, const platform::MouseEvent& event);
+    void Command_MouseUp(const layout::Control& button, const platform::MouseEvent& event);
     void Timer1_Timer();
 
     // ---- window modes -----------------------------------------------------

@@ -1,6 +1,6 @@
 #include "panel/layout.h"
 
-#include "link/protocol.h"
+#include "link/catalogue.h"
 #include "panel/find.h"
 
 #include <array>
@@ -28,6 +28,32 @@ constexpr Control button(const char* name, const char* in, const char* caption, 
             Align::Centre, false, kWindowText, visible, false, events};
 }
 
+// A command button: caption and events come from its catalogue entry.
+constexpr Control command(const char* name, const char* in, const char* code, int l, int t, int w, int h,
+                          Colour back, const char* font, int tab, link::Sending sending, Pace pace,
+                          std::uint8_t repeatCode) {
+    const link::CatalogueEntry* entry = link::findCode(code);
+    // Thrown while the table is built at compile time: the build stops.
+    if (!entry || entry->sending != sending) throw "a command button needs a catalogue code it sends so";
+    Control c = button(name, in, entry->caption, l, t, w, h, back, font, tab,
+                       sending == link::Sending::Held ? Events::PressRelease : Events::Click);
+    c.code = code;
+    c.pace = pace;
+    c.repeatCode = repeatCode;
+    return c;
+}
+
+constexpr Control click(const char* name, const char* in, const char* code, int l, int t, int w, int h,
+                        Colour back, const char* font, int tab, Pace pace = Pace::Once) {
+    return command(name, in, code, l, t, w, h, back, font, tab, link::Sending::Click, pace, 0);
+}
+
+// repeatCode: what RepeatCode holds while it is held.
+constexpr Control hold(const char* name, const char* in, const char* code, std::uint8_t repeatCode, Pace pace,
+                       int l, int t, int w, int h, Colour back, const char* font, int tab) {
+    return command(name, in, code, l, t, w, h, back, font, tab, link::Sending::Held, pace, repeatCode);
+}
+
 constexpr Control radio(const char* name, const char* in, const char* caption, int l, int t, int w,
                         int h, int tab, bool selected) {
     return {name, Kind::Radio, in, caption, l, t, w, h, 0xC0C0C0, "G9b", tab,
@@ -35,7 +61,12 @@ constexpr Control radio(const char* name, const char* in, const char* caption, i
 }
 
 constexpr auto Click = Events::Click;
-constexpr auto Hold = Events::PressRelease;
+constexpr auto Arrow = Pace::Arrow;
+constexpr auto Pad = Pace::Pad;
+constexpr auto Adjust = Pace::Adjust;
+constexpr auto Lens = Pace::Lens;
+constexpr auto DigitalZoom = Pace::DigitalZoom;
+constexpr auto MenuPace = Pace::MenuPace;
 constexpr auto Centre = Align::Centre;
 constexpr auto Right = Align::Right;
 constexpr auto Left = Align::Left;
@@ -53,81 +84,76 @@ constexpr std::array kFonts{
     Font{"P9.75b", kPGothic, 9.75, 700},
 };
 
-constexpr const char* kUp = link::kArrowUp;
-constexpr const char* kLeftArrow = link::kArrowLeft;
-constexpr const char* kRightArrow = link::kArrowRight;
-constexpr const char* kDown = link::kArrowDown;
-
 constexpr std::array kControls{
     // Top row: POWER, INPUT SELECT, POWER MANAGEMENT.
     frameAt("Frame1", "Form1", 120, 75, 1815, 1035, 0),
     label("Label1", "Frame1", "POWER", 360, 240, 1095, 255, 0xC0C0C0, "G9b", 2, Centre, false, 0xC00000),
-    button("Command17", "Frame1", "ON", 240, 660, 615, 300, 0xC0FFC0, "G9b", 1, Click),
-    button("Command18", "Frame1", "OFF", 960, 660, 615, 300, 0xFFC0C0, "G9b", 26, Click),
+    click("Command17", "Frame1", "C00", 240, 660, 615, 300, 0xC0FFC0, "G9b", 1),
+    click("Command18", "Frame1", "C02", 960, 660, 615, 300, 0xFFC0C0, "G9b", 26),
     frameAt("Frame2", "Form1", 2025, 60, 3495, 1035, 3),
     label("Label2", "Frame2", "INPUT SELECT", 840, 225, 1935, 255, 0xC0C0C0, "G9b", 4, Centre),
-    button("Command27", "Frame2", "ANALOG", 360, 660, 1275, 300, 0xC0FFFF, "G9b", 35, Click),
-    button("Command29", "Frame2", "VIDEO", 1920, 660, 1215, 300, 0xC0FFFF, "G9b", 36, Click),
+    click("Command27", "Frame2", "C05", 360, 660, 1275, 300, 0xC0FFFF, "G9b", 35),
+    click("Command29", "Frame2", "C06", 1920, 660, 1215, 300, 0xC0FFFF, "G9b", 36),
     frameAt("Frame11", "Form1", 5640, 60, 1935, 1035, 79),
     label("Label20", "Frame11", "POWER MANAGEMENT", 150, 120, 1665, 555, 0xC0C0C0, "P9b", 82, Centre),
-    button("Command54", "Frame11", "ON", 195, 660, 612, 300, 0xC0FFC0, "G9b", 80, Click),
-    button("Command55", "Frame11", "OFF", 1050, 660, 570, 300, 0xFFC0C0, "G9b", 81, Click),
+    click("Command54", "Frame11", "C2A", 195, 660, 612, 300, 0xC0FFC0, "G9b", 80),
+    click("Command55", "Frame11", "C2B", 1050, 660, 570, 300, 0xFFC0C0, "G9b", 81),
 
     // Second row: AUDIO MUTE, VIDEO MUTE, FREEZE, MENU, VIDEO SCREEN.
     frameAt("Frame3", "Form1", 24, 1212, 1560, 972, 8),
     label("Label4", "Frame3", "AUDIO MUTE", 120, 240, 1305, 255, 0xC0C0C0, "G9b", 9, Centre),
-    button("Command19", "Frame3", "ON", 120, 600, 615, 300, 0xC0FFC0, "G9b", 27, Click),
-    button("Command20", "Frame3", "OFF", 855, 600, 570, 300, 0xFFC0C0, "G9b", 28, Click),
+    click("Command19", "Frame3", "C0B", 120, 600, 615, 300, 0xC0FFC0, "G9b", 27),
+    click("Command20", "Frame3", "C0C", 855, 600, 570, 300, 0xFFC0C0, "G9b", 28),
     frameAt("Frame4", "Form1", 1800, 1212, 1500, 972, 10),
     label("Label5", "Frame4", "VIDEO MUTE", 120, 240, 1215, 255, 0xC0C0C0, "G9b", 11, Centre),
-    button("Command21", "Frame4", "ON", 96, 600, 615, 300, 0xC0FFC0, "G9b", 29, Click),
-    button("Command22", "Frame4", "OFF", 825, 600, 570, 300, 0xFFC0C0, "G9b", 30, Click),
+    click("Command21", "Frame4", "C0D", 96, 600, 615, 300, 0xC0FFC0, "G9b", 29),
+    click("Command22", "Frame4", "C0E", 825, 600, 570, 300, 0xFFC0C0, "G9b", 30),
     frameAt("Frame7", "Form1", 3480, 1212, 1500, 975, 22),
     label("Label8", "Frame7", "FREEZE", 120, 225, 1200, 255, 0xC0C0C0, "G9b", 23, Centre),
-    button("Command25", "Frame7", "ON", 84, 600, 615, 300, 0xC0FFC0, "G9b", 33, Click),
-    button("Command26", "Frame7", "OFF", 840, 600, 570, 300, 0xFFC0C0, "G9b", 34, Click),
+    click("Command25", "Frame7", "C43", 84, 600, 615, 300, 0xC0FFC0, "G9b", 33),
+    click("Command26", "Frame7", "C44", 840, 600, 570, 300, 0xFFC0C0, "G9b", 34),
     frameAt("Frame6", "Form1", 5280, 1215, 1545, 975, 14),
     label("Label7", "Frame6", "MENU", 210, 210, 1095, 255, 0xC0C0C0, "G9b", 15, Centre),
-    button("Command23", "Frame6", "ON", 120, 600, 615, 300, 0xC0FFC0, "G9b", 31, Click),
-    button("Command24", "Frame6", "OFF", 840, 600, 570, 300, 0xFFC0C0, "G9b", 32, Click),
+    click("Command23", "Frame6", "C1C", 120, 600, 615, 300, 0xC0FFC0, "G9b", 31, MenuPace),
+    click("Command24", "Frame6", "C1D", 840, 600, 570, 300, 0xFFC0C0, "G9b", 32),
     frameAt("Frame5", "Form1", 7200, 1200, 1890, 975, 12),
     label("Label6", "Frame5", "VIDEO SCREEN", 120, 240, 1695, 315, 0xC0C0C0, "G9b", 13, Centre),
-    button("Command31", "Frame5", "Normal", 96, 600, 855, 300, 0xC0FFFF, "G9", 37, Click),
-    button("Command32", "Frame5", "Wide", 1080, 600, 732, 300, 0xC0FFFF, "G9", 38, Click),
+    click("Command31", "Frame5", "C0F", 96, 600, 855, 300, 0xC0FFFF, "G9", 37),
+    click("Command32", "Frame5", "C10", 1080, 600, 732, 300, 0xC0FFFF, "G9", 38),
 
     // Cursor pad.
-    button("Command5", "Form1", kUp, 1200, 2520, 855, 375, 0xFFE0C0, "G9b", 17, Hold),
-    button("Command9", "Form1", kLeftArrow, 240, 3000, 855, 375, 0xFFE0C0, "G9b", 21, Hold),
-    button("Command6", "Form1", "SELECT", 1200, 3000, 855, 375, 0xFF8000, "G9", 18, Hold),
-    button("Command8", "Form1", kRightArrow, 2160, 3000, 855, 375, 0xFFE0C0, "G9b", 20, Hold),
-    button("Command7", "Form1", kDown, 1200, 3480, 855, 375, 0xFFE0C0, "G9b", 19, Hold),
-    button("Command40", "Form1", "R-CLICK", 2280, 3660, 855, 315, 0xFFE0C0, "G8", 55, Hold),
+    hold("Command5", "Form1", "C3C", 3, Arrow, 1200, 2520, 855, 375, 0xFFE0C0, "G9b", 17),
+    hold("Command9", "Form1", "C3B", 5, Arrow, 240, 3000, 855, 375, 0xFFE0C0, "G9b", 21),
+    hold("Command6", "Form1", "C3F", 13, Pad, 1200, 3000, 855, 375, 0xFF8000, "G9", 18),
+    hold("Command8", "Form1", "C3A", 6, Arrow, 2160, 3000, 855, 375, 0xFFE0C0, "G9b", 20),
+    hold("Command7", "Form1", "C3D", 4, Arrow, 1200, 3480, 855, 375, 0xFFE0C0, "G9b", 19),
+    hold("Command40", "Form1", "C3E", 14, Pad, 2280, 3660, 855, 315, 0xFFE0C0, "G8", 55),
 
     // Adjustment row.
     label("Label3", "Form1", "VOL", 3240, 2520, 615, 255, 0xC0C0C0, "G9b", 7, Centre),
-    button("Command1", "Form1", "+", 3360, 2880, 375, 255, 0xFFC080, "G9b", 5, Hold),
-    button("Command2", "Form1", "-", 3360, 3240, 375, 255, 0xFFC080, "G9b", 6, Hold),
+    hold("Command1", "Form1", "C09", 1, Adjust, 3360, 2880, 375, 255, 0xFFC080, "G9b", 5),
+    hold("Command2", "Form1", "C0A", 2, Adjust, 3360, 3240, 375, 255, 0xFFC080, "G9b", 6),
     label("Label13", "Form1", "Zoom", 4080, 2520, 615, 255, 0xC0C0C0, "G9", 51, Centre),
-    button("Command15", "Form1", "+", 4200, 2880, 375, 255, 0xFFE0C0, "G9b", 49, Hold),
-    button("Command35", "Form1", "-", 4200, 3240, 375, 255, 0xFFE0C0, "G9b", 50, Hold),
+    hold("Command15", "Form1", "C47", 7, Lens, 4200, 2880, 375, 255, 0xFFE0C0, "G9b", 49),
+    hold("Command35", "Form1", "C46", 8, Lens, 4200, 3240, 375, 255, 0xFFE0C0, "G9b", 50),
     label("Label14", "Form1", "Focus", 4800, 2520, 615, 255, 0xC0C0C0, "G9", 54, Centre),
-    button("Command36", "Form1", "+", 4860, 2865, 375, 255, 0xFFE0C0, "G9b", 52, Hold),
-    button("Command37", "Form1", "-", 4860, 3240, 375, 255, 0xFFE0C0, "G9b", 53, Hold),
+    hold("Command36", "Form1", "C4B", 9, Lens, 4860, 2865, 375, 255, 0xFFE0C0, "G9b", 52),
+    hold("Command37", "Form1", "C4A", 10, Lens, 4860, 3240, 375, 255, 0xFFE0C0, "G9b", 53),
     label("Label16", "Form1", "Bright", 5520, 2520, 615, 255, 0xC0C0C0, "G9", 62, Centre),
-    button("Command30", "Form1", "+", 5640, 2880, 375, 255, 0xC0FFFF, "G9b", 60, Hold),
-    button("Command42", "Form1", "-", 5640, 3240, 375, 255, 0xC0FFFF, "G9b", 61, Hold),
+    hold("Command30", "Form1", "C20", 15, Adjust, 5640, 2880, 375, 255, 0xC0FFFF, "G9b", 60),
+    hold("Command42", "Form1", "C21", 16, Adjust, 5640, 3240, 375, 255, 0xC0FFFF, "G9b", 61),
     label("Label17", "Form1", "D.Zoom", 6360, 2520, 735, 255, 0xC0C0C0, "G9", 65, Centre),
-    button("Command48", "Form1", "+", 6480, 2880, 375, 255, 0xC0FFFF, "G9b", 63, Hold),
-    button("Command49", "Form1", "-", 6480, 3240, 375, 255, 0xC0FFFF, "G9b", 64, Hold),
+    hold("Command48", "Form1", "C30", 17, DigitalZoom, 6480, 2880, 375, 255, 0xC0FFFF, "G9b", 63),
+    hold("Command49", "Form1", "C31", 18, DigitalZoom, 6480, 3240, 375, 255, 0xC0FFFF, "G9b", 64),
     label("Label18", "Form1", "Keystone", 7200, 2520, 855, 255, 0xC0C0C0, "G9", 68, Centre),
-    button("Command50", "Form1", "+", 7440, 2880, 375, 255, 0xC0FFFF, "G9b", 66, Hold),
-    button("Command51", "Form1", "-", 7440, 3240, 375, 255, 0xC0FFFF, "G9b", 67, Hold),
+    hold("Command50", "Form1", "C8E", 19, Adjust, 7440, 2880, 375, 255, 0xC0FFFF, "G9b", 66),
+    hold("Command51", "Form1", "C8F", 20, Adjust, 7440, 3240, 375, 255, 0xC0FFFF, "G9b", 67),
 
     // Right-hand column and END.
-    button("Command13", "Form1", "A-IMAGE", 8160, 2520, 975, 270, 0x00C0C0, "G9", 24, Click),
-    button("Command53", "Form1", "IMAGE", 8160, 2970, 972, 270, 0xC0C0FF, "G9", 78, Click),
-    button("Command14", "Form1", "P-TIMER", 8160, 3240, 972, 270, 0xC0C0FF, "G9", 73, Click),
-    button("Command3", "Form1", "DISPLAY CLEAR", 8160, 3510, 975, 492, 0xC0C0FF, "G9", 16, Click),
+    click("Command13", "Form1", "C89", 8160, 2520, 975, 270, 0x00C0C0, "G9", 24, MenuPace),
+    click("Command53", "Form1", "C27", 8160, 2970, 972, 270, 0xC0C0FF, "G9", 78),
+    click("Command14", "Form1", "C8A", 8160, 3240, 972, 270, 0xC0C0FF, "G9", 73),
+    click("Command3", "Form1", "C1E", 8160, 3510, 975, 492, 0xC0C0FF, "G9", 16),
     button("Command16", "Form1", "END", 8160, 4320, 975, 375, 0xC0C0C0, "G9b", 25, Click),
 
     // COM button and the port panel above it.
@@ -147,17 +173,17 @@ constexpr std::array kControls{
     label("Label12", "Frame9", "", 705, 585, 5805, 345, 0xFFFFFF, "P9.75b", 47, Left, true),
     frameAt("Frame10", "Form1", 7845, 4968, 1335, 732, 74),
     label("Label19", "Frame10", "ON START", 120, 150, 1080, 225, 0xC0C0C0, "G8b", 77, Centre),
-    button("Command41", "Frame10", "ON", 105, 420, 480, 255, 0xC0FFC0, "G8b", 75, Click),
-    button("Command43", "Frame10", "OFF", 720, 420, 480, 255, 0xFFC0C0, "G8b", 76, Click),
+    click("Command41", "Frame10", "C28", 105, 420, 480, 255, 0xC0FFC0, "G8b", 75),
+    click("Command43", "Frame10", "C29", 720, 420, 480, 255, 0xFFC0C0, "G8b", 76),
     button("Command34", "Form1", kShowData, 6840, 5040, 930, 375, 0xC0C0C0, "G9", 48, Click, false),
-    button("Command44", "Form1", "STATUS", 6930, 5808, 1050, 255, 0xC0FFFF, "G8b", 56, Click),
-    button("Command46", "Form1", "L-TIME", 7980, 5808, 1095, 255, 0xC0FFFF, "G8b", 58, Click),
-    button("Command45", "Form1", "MODE", 6930, 6060, 1050, 255, 0xC0FFFF, "G8b", 57, Click),
-    button("Command47", "Form1", "SETTING", 7992, 6060, 1080, 255, 0xC0FFFF, "G8b", 59, Click),
+    click("Command44", "Form1", "CR0", 6930, 5808, 1050, 255, 0xC0FFFF, "G8b", 56),
+    click("Command46", "Form1", "CR3", 7980, 5808, 1095, 255, 0xC0FFFF, "G8b", 58),
+    click("Command45", "Form1", "CR1", 6930, 6060, 1050, 255, 0xC0FFFF, "G8b", 57),
+    click("Command47", "Form1", "CR4", 7992, 6060, 1080, 255, 0xC0FFFF, "G8b", 59),
     frameAt("Frame15", "Form1", 720, 5985, 6060, 510, 70),
     label("Label26", "Frame15", "STATUS", 120, 204, 732, 180, 0xC0C0C0, "G8", 72, Left),
     label("Label25", "Frame15", "", 840, 135, 5100, 315, 0xFFFFFF, "P9b", 71, Left, true, 0xFF0000),
-    button("Command52", "Form1", "C01", 120, 6120, 495, 255, 0xFFC0C0, "G9", 69, Click),
+    click("Command52", "Form1", "C01", 120, 6120, 495, 255, 0xFFC0C0, "G9", 69),
 };
 
 constexpr std::array kLines{

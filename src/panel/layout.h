@@ -23,6 +23,9 @@ enum class Kind { Frame, Label, Button, Radio };
 enum class Align { Left, Centre, Right };
 // What a control raises that a handler listens to. No button has both.
 enum class Events { None, Click, PressRelease };
+// What a command button does besides sending its code: a click that also
+// puts the arrows into their menu pace, or the pace of a held button.
+enum class Pace : std::uint8_t { Once, MenuPace, Arrow, Pad, Adjust, Lens, DigitalZoom };
 
 // The design's two font families, which the Qt side maps to what Debian has.
 inline constexpr const char* kGothic = "ＭＳ ゴシック";
@@ -50,6 +53,11 @@ struct Control {
     bool visible;           // at start-up
     bool selected;          // radio buttons only, at start-up
     Events events;
+    // Command buttons only: the code of the catalogue entry they send, which
+    // also gives their caption and events; a held one's RepeatCode and pace.
+    const char* code = nullptr;
+    std::uint8_t repeatCode = 0;
+    Pace pace = Pace::Once;
 };
 
 struct Line {

@@ -2,40 +2,27 @@
 // clear on release.
 #include "link/protocol.h"
 #include "panel/buttons.h"
-#include "panel/find.h"
 #include "panel/form1.h"
 
 namespace qelo::panel {
 
 namespace {
 
-// Indexed by RepeatCode; 0, 11 and 12 belong to no button.
-constexpr const char* kRepeatTable[] = {
-    nullptr, "C09", "C0A", "C3C", "C3D", "C3B", "C3A", "C47", "C46", "C4B", "C4A",
-    nullptr, nullptr, "C3F", "C3E", "C20", "C21", "C30", "C31", "C8E", "C8F",
-};
+using layout::Pace;
 
-constexpr HoldButton kHold[] = {
-    // name       code period timeout clear arrow  d.zoom
-    {"Command5", 3, kUnchanged, 0, 0, true, false},   // up
-    {"Command7", 4, kUnchanged, 0, 0, true, false},   // down
-    {"Command9", 5, kUnchanged, 0, 0, true, false},   // left
-    {"Command8", 6, kUnchanged, 0, 0, true, false},   // right
-    {"Command6", 13, 500, 200, 245, false, false},    // SELECT
-    {"Command40", 14, 500, 200, 245, false, false},   // R-CLICK
-    {"Command1", 1, 250, 200, 245, false, false},     // VOL +
-    {"Command2", 2, 250, 200, 245, false, false},     // VOL -
-    {"Command15", 7, 50, 25, 25, false, false},       // Zoom +
-    {"Command35", 8, 50, 25, 25, false, false},       // Zoom -
-    {"Command36", 9, 50, 25, 25, false, false},       // Focus +
-    {"Command37", 10, 50, 25, 25, false, false},      // Focus -
-    {"Command30", 15, 250, 200, 245, false, false},   // Bright +
-    {"Command42", 16, 250, 200, 245, false, false},   // Bright -
-    {"Command48", 17, 250, 200, 245, false, true},    // D.Zoom +
-    {"Command49", 18, 250, 200, 245, false, true},    // D.Zoom -
-    {"Command50", 19, 250, 200, 245, false, false},   // Keystone +
-    {"Command51", 20, 250, 200, 245, false, false},   // Keystone -
+struct HoldPace {
+    int period;   // Timer1 on press
+    int timeout;  // Timer2 on press
+    int clear;    // Timer4 on press
 };
+// The arrows keep Timer1's interval and take the others from ArrowMode.
+constexpr HoldPace paceOf(Pace pace) {
+    switch (pace) {
+    case Pace::Pad: return {500, 200, 245};
+    case Pace::Lens: return {50, 25, 25};
+    default: return {250, 200, 245};  // the adjustments and D.Zoom
+    }
+}
 
 constexpr int kReplyTimeout = 500;
 constexpr int kDisplayClear = 1000;
@@ -51,52 +38,51 @@ constexpr ArrowPace kFastArrows{5, 5};
 
 }  // namespace
 
-std::span<const HoldButton> holdButtons() { return kHold; }
-
-const HoldButton* findHold(std::string_view name) { return findRow(holdButtons(), name, &HoldButton::name); }
-
-const HoldButton* findHold(std::uint8_t repeatCode) {
-    return findRow(holdButtons(), repeatCode, &HoldButton::repeatCode);
+std::vector<const layout::Control*> holdButtons() {
+    std::vector<const layout::Control*> out;
+    for (const layout::Control& c : layout::controls())
+        if (c.code && c.events == layout::Events::PressRelease) out.push_back(&c);
+    return out;
 }
 
-const char* repeatCommand(std::uint8_t repeatCode) {
-    return repeatCode < std::size(kRepeatTable) ? kRepeatTable[repeatCode] : nullptr;
+const layout::Control* heldButton(std::uint8_t repeatCode) {
+    if (repeatCode == 0) return nullptr;
+    for (const layout::Control& c : layout::controls())
+        if (c.repeatCode == repeatCode) return &c;
+    return nullptr;
 }
 
-void Form1::Command_MouseDown(const std::string& button, const platform::MouseEvent&) {
-    const HoldButton* b = findHold(button);
-    if (!b) return;
-    if (b->arrow) {
+void Form1::Command_MouseDown(const layout::Control& button, const platform::MouseEvent&) {
+    if (button.pace == Pace::Arrow) {
         if (ArrowMode == kArrowsMenu || ArrowMode == kArrowsFast) {
             const ArrowPace pace = ArrowMode == kArrowsMenu ? kMenuArrows : kFastArrows;
             timer2_.setInterval(pace.timeout);
             timer4_.setInterval(pace.clear);
         }
-        RepeatCode = b->repeatCode;
-        SendData = link::frame(repeatCommand(b->repeatCode));
+        RepeatCode = button.repeatCode;
+        SendData = link::frame(button.code);
         Hyouji(SendData, kSend);
     } else {
-        RepeatCode = b->repeatCode;
-        SendData = link::frame(repeatCommand(b->repeatCode));
+        RepeatCode = button.repeatCode;
+        SendData = link::frame(button.code);
         Hyouji(SendData, kSend);
-        timer1_.setInterval(b->period);
-        timer2_.setInterval(b->timeout);
-        timer4_.setInterval(b->clear);
+        const HoldPace pace = paceOf(button.pace);
+        timer1_.setInterval(pace.period);
+        timer2_.setInterval(pace.timeout);
+        timer4_.setInterval(pace.clear);
     }
     timer1_.setEnabled(true);
 }
 
 void Form1::Timer1_Timer() {
-    const char* command = repeatCommand(RepeatCode);
-    if (!command) return;  // a tick that was already due when the button was released
-    SendData = link::frame(command);
+    const layout::Control* held = heldButton(RepeatCode);
+    if (!held) return;  // a tick that was already due when the button was released
+    SendData = link::frame(held->code);
     Hyouji(SendData, kSend);
     timer1_.setEnabled(true);
 }
 
-void Form1::Command_MouseUp(const std::string& button, const platform::MouseEvent&) {
-    const HoldButton* b = findHold(button);
-    if (!b) return;
+void Form1::Command_MouseUp(const layout::Control& button, const platform::MouseEvent&) {
     RepeatCode = 0;
     timer1_.setEnabled(false);
     timer2_.setEnabled(false);
@@ -106,7 +92,7 @@ void Form1::Command_MouseUp(const std::string& button, const platform::MouseEven
     timer2_.setInterval(kReplyTimeout);
     timer4_.setInterval(kDisplayClear);
     RecvData.clear();
-    if (b->digitalZoom) {
+    if (button.pace == Pace::DigitalZoom) {
         timer1_.setInterval(kFastPace);
         ArrowMode = kArrowsFast;
     }

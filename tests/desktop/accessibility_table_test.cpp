@@ -48,8 +48,8 @@ TEST(AccessibilityTable, CommandButtonsAreNamedAndTippedAfterWhatTheySend) {
         EXPECT_EQ(e->tooltip.find("held") != std::string::npos, held) << e->tooltip;
         EXPECT_NE(e->name.find(*sent->group ? sent->group : ""), std::string::npos) << e->name;
     };
-    for (const panel::OneShotButton& b : panel::oneShotButtons()) check(b.name, b.code, false);
-    for (const panel::HoldButton& b : panel::holdButtons()) check(b.name, panel::repeatCommand(b.repeatCode), true);
+    for (const auto* b : panel::oneShotButtons()) check(b->name, b->code, false);
+    for (const auto* b : panel::holdButtons()) check(b->name, b->code, true);
 }
 
 struct Shown {

@@ -52,8 +52,8 @@ TEST(AccessibleWindow, CommandButtonsTellTheirCode) {
         // Screen readers read the tooltip as the description.
         EXPECT_TRUE(DesktopPanel::said(w, QAccessible::Description).contains(QLatin1String(code))) << button;
     };
-    for (const panel::OneShotButton& b : panel::oneShotButtons()) check(b.name, b.code);
-    for (const panel::HoldButton& b : panel::holdButtons()) check(b.name, panel::repeatCommand(b.repeatCode));
+    for (const auto* b : panel::oneShotButtons()) check(b->name, b->code);
+    for (const auto* b : panel::holdButtons()) check(b->name, b->code);
     EXPECT_EQ(panel.said("Command20"), "AUDIO MUTE OFF");
 }
 

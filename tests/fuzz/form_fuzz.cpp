@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 2: port.receive(std::string(static_cast<std::size_t>(arg) * 256, static_cast<char>(s.byte()))); break;
         case 3: clock.advance(arg); break;
         case 4: clock.advance(static_cast<long>(arg) * 40); break;
-        case 5: window.b(oneShot[arg % oneShot.size()].name).click(); break;
-        case 6: window.b(hold[arg % hold.size()].name).press(1 << (s.byte() % 3)); break;
-        case 7: window.b(hold[arg % hold.size()].name).release(); break;
+        case 5: window.b(oneShot[arg % oneShot.size()]->name).click(); break;
+        case 6: window.b(hold[arg % hold.size()]->name).press(1 << (s.byte() % 3)); break;
+        case 7: window.b(hold[arg % hold.size()]->name).release(); break;
         case 8: window.b(kOther[arg % 3]).click(); break;
         case 9: window.radios[kRadios[arg % 4]]->select(); break;
         case 10: window.key(arg % 2 ? 72 : arg, s.byte() % 8); break;

@@ -1,5 +1,6 @@
 // One-shot buttons, press-and-hold repeat and the window modes, on the fake
 // platform with the fake clock.
+#include <set>
 #include <tuple>
 
 #include "form_fixture.h"
@@ -11,13 +12,75 @@ using qelo::test::FormTest;
 
 namespace {
 
-// ---- one-shot buttons --------------------------------------------------------
+// ---- every button, as the operator names it ----------------------------------
 
-class OneShot : public FormTest, public ::testing::WithParamInterface<panel::OneShotButton> {};
+// The title of the button's group, as the window shows it ("" for a button
+// that stands alone), its caption, and what it sends, written out here.
+struct Named {
+    const char* title;
+    const char* caption;
+    const char* code;
+};
+
+std::string caseName(const Named& n) {
+    std::string out = std::string(n.title) + "_" + n.caption;
+    for (char& c : out)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return out + "_" + n.code;
+}
+
+// The button the operator means: the one so captioned in the frame the title
+// heads, or under the title where it stands on the window itself, or the only
+// one so captioned when there is no title. Where the controls stand comes
+// from the layout; what they show from the window.
+std::string buttonNamed(fakes::FakeWindow& window, const Named& n) {
+    namespace layout = panel::layout;
+    std::vector<std::string> found;
+    auto shows = [&](const layout::Control& c) {
+        return c.kind == layout::Kind::Button && window.b(c.name).caption() == n.caption;
+    };
+    for (const layout::Control& c : layout::controls()) {
+        if (!shows(c)) continue;
+        if (!*n.title) {
+            found.push_back(c.name);
+            continue;
+        }
+        for (const layout::Control& t : layout::controls()) {
+            if (t.kind != layout::Kind::Label || window.caption(t.name) != n.title) continue;
+            const bool framed = std::string(t.container) != "Form1";
+            const bool under = c.top > t.top && c.left < t.left + t.width && t.left < c.left + c.width;
+            if (std::string(c.container) == t.container && (framed || under)) found.push_back(c.name);
+        }
+    }
+    return found.size() == 1 ? found[0] : "none or several: " + std::to_string(found.size());
+}
+
+struct Click : Named {
+    bool menuPace;  // also puts the arrows into their menu pace
+};
+
+const Click kClicks[] = {
+    {{"POWER", "ON", "C00"}, false},          {{"POWER", "OFF", "C02"}, false},
+    {{"INPUT SELECT", "ANALOG", "C05"}, false}, {{"INPUT SELECT", "VIDEO", "C06"}, false},
+    {{"AUDIO MUTE", "ON", "C0B"}, false},     {{"AUDIO MUTE", "OFF", "C0C"}, false},
+    {{"VIDEO MUTE", "ON", "C0D"}, false},     {{"VIDEO MUTE", "OFF", "C0E"}, false},
+    {{"VIDEO SCREEN", "Normal", "C0F"}, false}, {{"VIDEO SCREEN", "Wide", "C10"}, false},
+    {{"MENU", "ON", "C1C"}, true},            {{"MENU", "OFF", "C1D"}, false},
+    {{"FREEZE", "ON", "C43"}, false},         {{"FREEZE", "OFF", "C44"}, false},
+    {{"ON START", "ON", "C28"}, false},       {{"ON START", "OFF", "C29"}, false},
+    {{"POWER MANAGEMENT", "ON", "C2A"}, false}, {{"POWER MANAGEMENT", "OFF", "C2B"}, false},
+    {{"", "DISPLAY CLEAR", "C1E"}, false},    {{"", "IMAGE", "C27"}, false},
+    {{"", "A-IMAGE", "C89"}, true},           {{"", "P-TIMER", "C8A"}, false},
+    {{"", "C01", "C01"}, false},              {{"", "STATUS", "CR0"}, false},
+    {{"", "MODE", "CR1"}, false},             {{"", "L-TIME", "CR3"}, false},
+    {{"", "SETTING", "CR4"}, false},
+};
+
+class OneShot : public FormTest, public ::testing::WithParamInterface<Click> {};
 
 TEST_P(OneShot, AClickSendsOneFrameAndStartsNoRepeat) {
     const auto& b = GetParam();
-    click(b.name);
+    click(buttonNamed(window, b));
     clock.advance(3000);
     EXPECT_EQ(port.sent(), std::vector<std::string>{std::string(b.code) + "\r"});
     EXPECT_EQ(form.repeatCode(), 0);
@@ -25,28 +88,53 @@ TEST_P(OneShot, AClickSendsOneFrameAndStartsNoRepeat) {
     EXPECT_EQ(form.arrowMode(), b.menuPace ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Buttons, OneShot, ::testing::ValuesIn(panel::oneShotButtons().begin(),
-                                                               panel::oneShotButtons().end()),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(OneShotTable, CoversTheCatalogueClicksExactlyOnce) {
-    std::vector<std::string> codes;
-    for (const auto& b : panel::oneShotButtons()) codes.push_back(b.code);
-    for (const auto& e : link::catalogue()) {
-        const auto n = std::count(codes.begin(), codes.end(), e.code);
-        EXPECT_EQ(n, e.sending == link::Sending::Click ? 1 : 0) << e.code;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Buttons, OneShot, ::testing::ValuesIn(kClicks),
+                         [](const auto& info) { return caseName(info.param); });
 
 // ---- press-and-hold ------------------------------------------------------------
 
-TEST(HoldTable, RepeatsExactlyTheCatalogueHoldCodes) {
-    std::vector<std::string> codes;
-    for (const auto& b : panel::holdButtons()) codes.push_back(panel::repeatCommand(b.repeatCode));
-    for (const auto& e : link::catalogue())
-        EXPECT_EQ(std::count(codes.begin(), codes.end(), e.code), e.sending == link::Sending::Held ? 1 : 0)
-            << e.code;
-    for (std::uint8_t unused : {0, 11, 12, 21, 255}) EXPECT_EQ(panel::repeatCommand(unused), nullptr);
+struct PaceCase : Named {
+    int period;
+    int timeout;
+    int clear;
+};
+
+// The arrows as they are at start-up: Timer1's 200, the reply intervals kept.
+const PaceCase kHolds[] = {
+    {{"VOL", "+", "C09"}, 250, 200, 245},     {{"VOL", "-", "C0A"}, 250, 200, 245},
+    {{"Zoom", "+", "C47"}, 50, 25, 25},       {{"Zoom", "-", "C46"}, 50, 25, 25},
+    {{"Focus", "+", "C4B"}, 50, 25, 25},      {{"Focus", "-", "C4A"}, 50, 25, 25},
+    {{"Bright", "+", "C20"}, 250, 200, 245},  {{"Bright", "-", "C21"}, 250, 200, 245},
+    {{"D.Zoom", "+", "C30"}, 250, 200, 245},  {{"D.Zoom", "-", "C31"}, 250, 200, 245},
+    {{"Keystone", "+", "C8E"}, 250, 200, 245}, {{"Keystone", "-", "C8F"}, 250, 200, 245},
+    {{"", "SELECT", "C3F"}, 500, 200, 245},   {{"", "R-CLICK", "C3E"}, 500, 200, 245},
+    {{"", "↑", "C3C"}, 200, 500, 1000},       {{"", "↓", "C3D"}, 200, 500, 1000},
+    {{"", "→", "C3A"}, 200, 500, 1000},       {{"", "←", "C3B"}, 200, 500, 1000},
+};
+
+TEST(OperatorNames, NameEveryCommandButtonOnce) {
+    fakes::FakePanel panel;
+    std::set<std::string> named;
+    for (const Named& n : kClicks) named.insert(buttonNamed(panel.window, n));
+    for (const Named& n : kHolds) named.insert(buttonNamed(panel.window, n));
+    std::set<std::string> all;
+    for (const auto& [name, button] : panel.window.buttons) all.insert(name);
+    for (const char* other : {"Command16", "Command33", "Command34"}) all.erase(other);  // END, COM, the toggle
+    EXPECT_EQ(named, all);
+}
+
+TEST(ButtonRows, EveryCatalogueCodeHasOneButtonAndEveryHeldOneItsRepeatCode) {
+    std::set<int> repeatCodes;
+    for (const auto& e : link::catalogue()) {
+        int buttons = 0;
+        for (const auto& c : panel::layout::controls()) buttons += c.code && c.code == std::string(e.code);
+        EXPECT_EQ(buttons, 1) << e.code;
+    }
+    for (const auto* b : panel::holdButtons()) {
+        EXPECT_TRUE(repeatCodes.insert(b->repeatCode).second) << b->name;
+        EXPECT_EQ(panel::heldButton(b->repeatCode), b);
+    }
+    for (std::uint8_t unused : {0, 11, 12, 21, 255}) EXPECT_EQ(panel::heldButton(unused), nullptr);
 }
 
 using Hold = FormTest;
@@ -59,25 +147,18 @@ TEST_F(Hold, AQuickPressSendsOnce) {
     EXPECT_EQ(port.sent(), std::vector<std::string>{"C09\r"});
 }
 
-struct PaceCase {
-    const char* button;
-    const char* code;
-    int period;
-    int timeout;
-    int clear;
-};
-
 class HoldPace : public FormTest, public ::testing::WithParamInterface<PaceCase> {};
 
 TEST_P(HoldPace, RepeatsAtItsPeriodWithItsReplyIntervals) {
     const auto& c = GetParam();
     const long hold = 4 * c.period + c.period / 2;
-    window.b(c.button).press();
+    const std::string button = buttonNamed(window, c);
+    window.b(button).press();
     EXPECT_EQ(window.t("Timer1").interval(), c.period);
     EXPECT_EQ(window.t("Timer2").interval(), c.timeout);
     EXPECT_EQ(window.t("Timer4").interval(), c.clear);
     clock.advance(hold);
-    window.b(c.button).release();
+    window.b(button).release();
     clock.advance(1000);
 
     std::vector<long> expected;
@@ -86,16 +167,8 @@ TEST_P(HoldPace, RepeatsAtItsPeriodWithItsReplyIntervals) {
     for (const auto& w : port.writes) EXPECT_EQ(w.text, std::string(c.code) + "\r");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Buttons, HoldPace,
-    ::testing::Values(PaceCase{"Command1", "C09", 250, 200, 245}, PaceCase{"Command2", "C0A", 250, 200, 245},
-                      PaceCase{"Command15", "C47", 50, 25, 25}, PaceCase{"Command35", "C46", 50, 25, 25},
-                      PaceCase{"Command36", "C4B", 50, 25, 25}, PaceCase{"Command37", "C4A", 50, 25, 25},
-                      PaceCase{"Command30", "C20", 250, 200, 245}, PaceCase{"Command42", "C21", 250, 200, 245},
-                      PaceCase{"Command48", "C30", 250, 200, 245}, PaceCase{"Command49", "C31", 250, 200, 245},
-                      PaceCase{"Command50", "C8E", 250, 200, 245}, PaceCase{"Command51", "C8F", 250, 200, 245},
-                      PaceCase{"Command6", "C3F", 500, 200, 245}, PaceCase{"Command40", "C3E", 500, 200, 245}),
-    [](const auto& info) { return std::string(info.param.button); });
+INSTANTIATE_TEST_SUITE_P(Buttons, HoldPace, ::testing::ValuesIn(kHolds),
+                         [](const auto& info) { return caseName(info.param); });
 
 TEST_F(Hold, VolumeUpFor1100msSendsFiveTimes) {
     window.b("Command1").press();

@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "panel/buttons.h"
 #include "panel/layout.h"
 
 namespace qelo::panel::layout {
@@ -104,25 +103,6 @@ TEST(Layout, EventsAreThoseOfTheEventsTable) {
             break;
         }
     }
-}
-
-TEST(Layout, AgreesWithTheButtonTables) {
-    std::set<std::string> holds;
-    for (const HoldButton& b : holdButtons()) {
-        const Control* c = findControl(b.name);
-        ASSERT_NE(c, nullptr) << b.name;
-        EXPECT_EQ(c->events, Events::PressRelease) << b.name;
-        holds.insert(b.name);
-    }
-    for (const OneShotButton& b : oneShotButtons()) {
-        const Control* c = findControl(b.name);
-        ASSERT_NE(c, nullptr) << b.name;
-        EXPECT_EQ(c->events, Events::Click) << b.name;
-    }
-    for (const Control& c : controls())
-        if (c.events == Events::PressRelease) {
-            EXPECT_TRUE(holds.count(c.name)) << c.name << " has no repeat";
-        }
 }
 
 TEST(Layout, FontsColoursAndStartUpState) {
