@@ -29,6 +29,8 @@ std::string caseName(const Named& n) {
     return out + "_" + n.code;
 }
 
+void PrintTo(const Named& n, std::ostream* os) { *os << n.title << " / " << n.caption << " (" << n.code << ")"; }
+
 // The button the operator means: the one so captioned in the frame the title
 // heads, or under the title where it stands on the window itself, or the only
 // one so captioned when there is no title. Where the controls stand comes
@@ -76,6 +78,8 @@ const Click kClicks[] = {
     {{"", "SETTING", "CR4"}, false},
 };
 
+void PrintTo(const Click& c, std::ostream* os) { PrintTo(static_cast<const Named&>(c), os); }
+
 class OneShot : public FormTest, public ::testing::WithParamInterface<Click> {};
 
 TEST_P(OneShot, AClickSendsOneFrameAndStartsNoRepeat) {
@@ -111,6 +115,8 @@ const PaceCase kHolds[] = {
     {{"", "↑", "C3C"}, 200, 500, 1000},       {{"", "↓", "C3D"}, 200, 500, 1000},
     {{"", "→", "C3A"}, 200, 500, 1000},       {{"", "←", "C3B"}, 200, 500, 1000},
 };
+
+void PrintTo(const PaceCase& c, std::ostream* os) { PrintTo(static_cast<const Named&>(c), os); }
 
 TEST(OperatorNames, NameEveryCommandButtonOnce) {
     fakes::FakePanel panel;
