@@ -1,27 +1,14 @@
 #include "app/panel_program.h"
 
-#include <QSocketNotifier>
-
-#include <csignal>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "qt/accessibility.h"
 #include "qt/setup.h"
+#include "qt/termination.h"
 
 namespace qelo::app {
 
 namespace {
-int terminationPipe[2] = {-1, -1};
-
-void onTermination(int) {
-    const char byte = 1;
-    // Nothing more may happen in a signal handler; the event loop does the rest.
-    [[maybe_unused]] const auto written = ::write(terminationPipe[1], &byte, 1);
-}
-
 std::string describe(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
@@ -39,27 +26,11 @@ PanelApplication::PanelApplication(int& argc, char** argv) : QApplication(argc, 
 }
 
 void PanelApplication::quitOnTermination() {
-    if (terminationPipe[0] < 0 && ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char byte;
-        while (::read(terminationPipe[0], &byte, 1) > 0) {
-        }
+    termination_ = platform::qt::notifyTermination([this] {
         terminating_ = true;
         // exit(), not quit(): a message box left open must not refuse it.
         QCoreApplication::exit(0);
     });
-    struct sigaction action {};
-    action.sa_handler = onTermination;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        // Started under nohup or in the background, a signal is ignored on
-        // purpose; keep it so.
-        struct sigaction inherited {};
-        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
-        sigaction(signal, &action, nullptr);
-    }
 }
 
 int PanelApplication::run() { return terminating_ ? 0 : exec(); }

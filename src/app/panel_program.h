@@ -3,6 +3,7 @@
 // application with its one failure reporter, the window, the serial port,
 // Form1 and the start-up.
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <exception>
 #include <functional>
@@ -27,6 +28,7 @@ public:
 
 private:
     bool terminating_ = false;
+    std::unique_ptr<QSocketNotifier> termination_;
     // A logout or a kill asks politely: leave the event loop so that the port
     // is closed and its lock released, as when the window is closed.
     void quitOnTermination();

@@ -20,6 +20,7 @@
 #include "bridge/settings.h"
 #include "qt/command_line.h"
 #include "qt/delivery.h"
+#include "qt/termination.h"
 
 namespace {
 
@@ -30,13 +31,6 @@ constexpr const char* kProgram = "qelo-bridge";
 constexpr int kFailed = 3;
 // How long a clean stop waits for the broker to take the bridge's "offline".
 constexpr int kStopMs = 2000;
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char c = 0;
-    [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
-}
 
 std::optional<std::string> readFile(const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
@@ -116,15 +110,10 @@ void reportAndExit(std::exception_ptr e) {
 // A signal becomes a byte on a pipe, read on the event loop.
 bool watchSignals() {
     signal(SIGPIPE, SIG_IGN);
-    if (::pipe2(signalPipe, O_CLOEXEC) != 0) {
+    if (qelo::platform::qt::watchTermination() < 0) {
         say(std::string("cannot watch for signals: ") + std::strerror(errno));
         return false;
     }
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
     return true;
 }
 
@@ -164,12 +153,11 @@ public:
                  }),
           broker_(mqtt),
           hub_(s, broker_, lines_, say),
-          signalWatch_(signalPipe[0], QSocketNotifier::Read) {
+          signalWatch_(qelo::platform::qt::notifyTermination([this] { stop(); })) {
         clock_.start();
         due_.setSingleShot(true);
         due_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&due_, &QTimer::timeout, [this] { deliver([this] { schedule(); }); });
-        QObject::connect(&signalWatch_, &QSocketNotifier::activated, [this] { stop(); });
     }
 
     // Until a signal stops it.
@@ -201,8 +189,6 @@ private:
     }
 
     void stop() {
-        char c;
-        [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
         if (stopping_) return;
         stopping_ = true;
         due_.stop();
@@ -217,7 +203,7 @@ private:
     QtLines lines_;
     MqttBroker broker_;
     Hub hub_;
-    QSocketNotifier signalWatch_;
+    std::unique_ptr<QSocketNotifier> signalWatch_;
     bool stopping_ = false;
 };
 

@@ -23,24 +23,14 @@
 #include <vector>
 
 #include "sim/options.h"
+#include "qt/termination.h"
 #include "sim/projector.h"
 
 namespace {
 
 using namespace qelo::sim;
+using qelo::platform::qt::terminationSignalled;
 using SteadyClock = std::chrono::steady_clock;
-
-volatile sig_atomic_t g_stop = 0;
-int g_wakeFd = -1;  // the write end of a pipe the loop polls
-
-// The handler runs at once, whatever the loop is doing: a blocked signal
-// would stay pending for as long as poll() found other work ready.
-void onStopSignal(int) {
-    g_stop = 1;
-    const int saved = errno;
-    [[maybe_unused]] auto n = ::write(g_wakeFd, "", 1);
-    errno = saved;
-}
 
 constexpr const char* kProgram = "qelo-projector-sim";
 constexpr std::size_t kMaxBacklog = 64 * 1024;
@@ -224,7 +214,7 @@ private:
     enum Source { kWake, kLine, kStdin, kListener, kSources };
 
     bool tcp() const { return line_.listener >= 0; }
-    bool ended() const { return quit_ || g_stop || status_ != 0 || projector_.hungUp(); }
+    bool ended() const { return quit_ || terminationSignalled() || status_ != 0 || projector_.hungUp(); }
     timespec timeout(Time now) const;
     void onSignals();
     void onLine(short revents);
@@ -260,14 +250,14 @@ int Loop::run() {
             return 1;
         }
         if (fds[kWake].revents) onSignals();
-        if (g_stop) break;
+        if (terminationSignalled()) break;
         if (fds[kLine].revents & (POLLIN | POLLHUP | POLLERR)) onLine(fds[kLine].revents);
         if (fds[kListener].revents & POLLIN) onListener();
         if (fds[kStdin].revents & (POLLIN | POLLHUP | POLLERR)) onStdin();
         onTimers();
     }
     logger_.flush(projector_);
-    if (g_stop) logger_.line(logger_.now(), "stopped by a signal");
+    if (terminationSignalled()) logger_.line(logger_.now(), "stopped by a signal");
     return status_;
 }
 
@@ -283,11 +273,7 @@ timespec Loop::timeout(Time now) const {
     return timespec{static_cast<time_t>(wait.count() / 1'000'000), static_cast<long>(wait.count() % 1'000'000) * 1000};
 }
 
-void Loop::onSignals() {
-    char drain[64];
-    while (::read(wakeFd_, drain, sizeof drain) > 0) {
-    }
-}
+void Loop::onSignals() { qelo::platform::qt::drainTermination(); }
 
 void Loop::onLine(short revents) {
     const Time now = logger_.now();
@@ -365,7 +351,7 @@ void Loop::onStdin() {
     const Time now = logger_.now();
     if (n > 0) {
         for (const CommandLines::Line& typed : commands_.feed(std::string_view(buf, static_cast<std::size_t>(n)))) {
-            if (quit_ || g_stop) break;
+            if (quit_ || terminationSignalled()) break;
             if (typed.overlong()) {
                 logger_.line(now, "bad command " + quoted(typed.text) + "...: longer than " +
                                       std::to_string(CommandLines::kMaxLine) + " bytes", true);
@@ -404,23 +390,18 @@ void Loop::onTimers() {
 }
 
 // The stop signals end the loop at its next turn, and a byte on a pipe makes
-// sure there is one.
+// sure there is one. The handler runs at once, whatever the loop is doing: a
+// blocked signal would stay pending for as long as poll() found other work
+// ready.
 int installSignals() {
-    int wake[2];
-    if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) return -1;
-    g_wakeFd = wake[1];
     signal(SIGPIPE, SIG_IGN);
     // Started in the background of a shell, a read of the terminal must
     // fail (and end our reading of it), not stop the projector.
     signal(SIGTTIN, SIG_IGN);
     signal(SIGTTOU, SIG_IGN);
-    struct sigaction sa{};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    // No SA_RESTART: a write to a stuck standard error gives up instead of
+    // Not restarted: a write to a stuck standard error gives up instead of
     // keeping the signal waiting.
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
-    return wake[0];
+    return qelo::platform::qt::watchTermination(false);
 }
 
 }  // namespace

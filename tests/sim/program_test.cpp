@@ -14,6 +14,8 @@
 #include <QCoreApplication>
 #include <QProcess>
 
+#include <csignal>
+
 #include <algorithm>
 #include <chrono>
 #include <string>
@@ -152,6 +154,18 @@ TEST(Program, NoClientHoldsTheTcpLine) {
     }
     EXPECT_LT(slowest, 20 * baseline);
     expectCountsAtTerm(sim, "frames received 2, malformed frames 0, answers sent 1, unasked sent 0\n");
+}
+
+// Under nohup a hang-up must leave it running; a termination still ends it.
+TEST(Program, AnIgnoredHangUpStaysIgnored) {
+    QProcess sim;
+    sim.setChildProcessModifier([] { std::signal(SIGHUP, SIG_IGN); });
+    sim.start(QELO_SIM_PATH, {"--listen", "0", "--quiet"});
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    ::kill(static_cast<pid_t>(sim.processId()), SIGHUP);
+    EXPECT_FALSE(sim.waitForFinished(1000)) << "ended on an ignored hang-up";
+    ::kill(static_cast<pid_t>(sim.processId()), SIGTERM);
+    EXPECT_TRUE(sim.waitForFinished(5000));
 }
 
 // Told to stop, it stops, however busy its standard input keeps it.
