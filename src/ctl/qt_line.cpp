@@ -84,7 +84,7 @@ QtLine::QtLine(const std::string& device, int port, int baud) : port_(mapFor(dev
     port_.setFailureReporter([this](std::exception_ptr e) { failed(std::move(e)); });
     QObject::connect(&port_, &platform::qt::QtSerialPort::portLost, [this] { wake(); });
     port_.setCommPort(port);
-    port_.setSettings(std::to_string(baud) + ",N,8,1");
+    port_.setSettings({baud});
     port_.setPortOpen(true);
 }
 

@@ -45,7 +45,7 @@ public:
     std::uint8_t waitReply() const { return WaitReply; }
     std::uint8_t repeatCode() const { return RepeatCode; }
     std::uint8_t arrowMode() const { return ArrowMode; }
-    const std::string& portSettings() const { return PortSettings; }
+    const platform::LineSettings& portSettings() const { return PortSettings; }
 
     // RecvData keeps at most this many characters until it is next emptied.
     static constexpr std::size_t kRecvLimit = 32767;
@@ -91,10 +91,10 @@ private:
     std::uint8_t WaitReply = 0;
     std::uint8_t RepeatCode = 0;
     std::uint8_t ArrowMode = kArrowsAsThey;
-    std::string PortSettings;
+    platform::LineSettings PortSettings;
 
     void portSwitch(int number, int fallback);
-    void speedSwitch(const char* settings);
+    void speedSwitch(const platform::LineSettings& settings);
     void bindEvents();
     void warn(const std::string& text);
     // Every caption of the RXD line other than the received text goes

@@ -8,8 +8,8 @@
 namespace qelo::panel {
 
 namespace {
-constexpr const char* kSettings19200 = "19200,N,8,1";
-constexpr const char* kSettings9600 = "9600,N,8,1";
+constexpr platform::LineSettings kSettings19200{19200};
+constexpr platform::LineSettings kSettings9600{9600};
 }  // namespace
 
 void Form1::Form_Load() {
@@ -67,7 +67,7 @@ void Form1::portSwitch(int number, int fallback) {
     frame8_.setVisible(false);
 }
 
-void Form1::speedSwitch(const char* settings) {
+void Form1::speedSwitch(const platform::LineSettings& settings) {
     PortSettings = settings;
     port_.setSettings(PortSettings);  // applies to the open port at once
     frame8_.setVisible(false);

@@ -135,6 +135,15 @@ public:
     virtual void end() = 0;
 };
 
+// The line's settings. Only the speed is ever chosen: the framing is always
+// eight data bits, no parity and one stop bit.
+struct LineSettings {
+    int baud = 19200;
+    // As the window writes them: "19200,N,8,1".
+    std::string text() const { return std::to_string(baud) + ",N,8,1"; }
+    friend bool operator==(const LineSettings&, const LineSettings&) = default;
+};
+
 // The serial service. Every operation that can fail throws LineError.
 class SerialPort {
 public:
@@ -143,8 +152,8 @@ public:
     virtual ~SerialPort() = default;
     virtual void setCommPort(int number) = 0;
     virtual int commPort() const = 0;
-    virtual void setSettings(const std::string& settings) = 0;
-    virtual std::string settings() const = 0;
+    virtual void setSettings(const LineSettings& settings) = 0;
+    virtual LineSettings settings() const = 0;
     virtual void setPortOpen(bool open) = 0;
     virtual bool portOpen() const = 0;
     // Writes the whole text in one go.

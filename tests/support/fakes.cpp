@@ -91,8 +91,8 @@ void FakeSerialPort::setCommPort(int n) {
     port_ = n;
 }
 
-void FakeSerialPort::setSettings(const std::string& s) {
-    log.push_back("settings " + s);
+void FakeSerialPort::setSettings(const platform::LineSettings& s) {
+    log.push_back("settings " + s.text());
     check(Op::SetSettings);
     settings_ = s;
 }

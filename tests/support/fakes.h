@@ -175,8 +175,8 @@ public:
 
     void setCommPort(int n) override;
     int commPort() const override { return port_; }
-    void setSettings(const std::string& s) override;
-    std::string settings() const override { return settings_; }
+    void setSettings(const platform::LineSettings& s) override;
+    platform::LineSettings settings() const override { return settings_; }
     void setPortOpen(bool open) override;
     bool portOpen() const override { return open_; }
     void output(const std::string& text) override;
@@ -205,7 +205,7 @@ private:
     void check(Op op);
     FakeClock& clock_;
     int port_ = 0;
-    std::string settings_;
+    platform::LineSettings settings_;
     bool open_ = false;
     int event_ = 0;
     std::string pending_;

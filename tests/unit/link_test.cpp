@@ -176,7 +176,7 @@ TEST_F(StartUp, OpensPort1TwiceAndSendsNothing) {
                                                   "port 1", "open"}));
     EXPECT_TRUE(port.writes.empty());
     EXPECT_TRUE(port.portOpen());
-    EXPECT_EQ(form.portSettings(), "19200,N,8,1");
+    EXPECT_EQ(form.portSettings().text(), "19200,N,8,1");
     EXPECT_TRUE(window.radios["Option1"]->value());
     EXPECT_TRUE(window.radios["Option3"]->value());
     EXPECT_FALSE(window.frames["Frame8"]->visible());
@@ -251,13 +251,13 @@ TEST_F(SwitchTest, EveryStepRunsAndTheLastFailureIsShown) {
 TEST_F(SwitchTest, SpeedAppliesToTheOpenPortAtOnce) {
     window.frames["Frame8"]->setVisible(true);
     window.radios["Option4"]->select();
-    EXPECT_EQ(form.portSettings(), "9600,N,8,1");
+    EXPECT_EQ(form.portSettings().text(), "9600,N,8,1");
     EXPECT_EQ(port.log, std::vector<std::string>{"settings 9600,N,8,1"});
     EXPECT_TRUE(port.portOpen());
     EXPECT_FALSE(window.frames["Frame8"]->visible());
     EXPECT_TRUE(window.radios["Option1"]->value());
     window.radios["Option3"]->select();
-    EXPECT_EQ(port.settings(), "19200,N,8,1");
+    EXPECT_EQ(port.settings().text(), "19200,N,8,1");
 }
 
 TEST_F(SwitchTest, EndClosesUnloadsAndEndsEvenWhenClosingFails) {

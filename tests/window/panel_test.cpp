@@ -63,7 +63,7 @@ TEST_F(PanelTest, OpensCompactWithTheDataAreaOutOfView) {
     EXPECT_DOUBLE_EQ(window->heightTwips(), layout::kCompactHeight);
     EXPECT_TRUE(port.portOpen());
     EXPECT_EQ(port.commPort(), 1);
-    EXPECT_EQ(port.settings(), "19200,N,8,1");
+    EXPECT_EQ(port.settings().text(), "19200,N,8,1");
     EXPECT_TRUE(port.writes.empty());
     EXPECT_FALSE(anyTimerRunning());
     EXPECT_FALSE(widget("Frame8")->isVisible());
@@ -151,7 +151,7 @@ TEST_F(PanelTest, PortPanelChoicesKeepTheOtherGroup) {
     // The panel lies over the COM button.
     EXPECT_NE(window->childAt(inWindow(widget("Command33")).center()), widget("Command33"));
     QTest::mouseClick(widget("Option4"), Qt::LeftButton, {}, QPoint(8, 8));
-    EXPECT_EQ(port.settings(), "9600,N,8,1");
+    EXPECT_EQ(port.settings().text(), "9600,N,8,1");
     EXPECT_TRUE(window->radio("Option1").value());
     EXPECT_FALSE(widget("Frame8")->isVisible());
     EXPECT_TRUE(boxes.empty());
