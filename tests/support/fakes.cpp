@@ -116,6 +116,7 @@ std::string FakeSerialPort::input() {
 }
 
 void FakeSerialPort::receive(const std::string& text) {
+    if (!open_) return;
     pending_ += text;
     raise(ReceiveEvent);
 }

@@ -184,7 +184,8 @@ public:
     int commEvent() const override { return event_; }
     void onComm(std::function<void()> h) override { comm_ = std::move(h); }
 
-    // The projector's side: characters arrive, the event is raised.
+    // The projector's side: characters arrive, the event is raised; on a
+    // closed port nothing arrives.
     void receive(const std::string& text);
     // Another kind of event (a line error, a modem line change).
     void raise(int eventType);

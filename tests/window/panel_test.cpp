@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <functional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -46,6 +47,31 @@ protected:
         for (const auto& t : layout::timers())
             if (window->qtTimer(t.name).running()) return true;
         return false;
+    }
+
+    // The next warning is a real box, with its own event loop: whileOpen runs
+    // in that loop, then the box is closed. Any box opened meanwhile is
+    // recorded and closed at once.
+    void inTheNextBox(std::function<void()> whileOpen) {
+        window->messageBoxHook = nullptr;
+        auto* watch = new QTimer(window);
+        QObject::connect(watch, &QTimer::timeout, [this, watch, whileOpen = std::move(whileOpen), box = (QMessageBox*)nullptr]() mutable {
+            auto* open = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!open) return;
+            boxes.push_back({open->text().toStdString(), open->windowTitle().toStdString()});
+            if (box) {  // one opened inside the first
+                open->close();
+                return;
+            }
+            box = open;
+            whileOpen();
+            watch->stop();
+            box->close();
+        });
+        watch->start(10);
+    }
+    bool shows(const char* label, const std::string& text) {
+        return QTest::qWaitFor([&] { return window->label(label).caption() == text; }, 10000);
     }
 
     void save(const char* file) {
@@ -142,6 +168,51 @@ TEST_F(PanelTest, HoldRepeatsUntilReleasedEvenWhenADialogTakesTheRelease) {
     QTest::qWait(2 * window->timer("Timer1").interval());
     EXPECT_EQ(port.writes.size(), sent);
     QTest::mouseRelease(plus, Qt::RightButton);
+}
+
+// While the warning of a failed choice is open, the reply time-out and the
+// clearing still run, and the closed port brings nothing in.
+TEST_F(PanelTest, AFailedPortChoiceWarnsWhileTimersRunAndNothingArrives) {
+    widget<QPushButton>("Command44")->click();  // STATUS, out of the mouse's reach; its answer awaited
+    port.fail(fakes::Op::Open, "/dev/ttyS1: No such file or directory", 2);
+    click("Command33");
+    inTheNextBox([&] {
+        port.receive("80\r");
+        EXPECT_TRUE(shows("Label12", link::kTimeoutMark));
+        EXPECT_TRUE(shows("Label11", ""));
+    });
+    QTest::mouseClick(widget("Option2"), Qt::LeftButton, {}, QPoint(8, 8));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "/dev/ttyS1: No such file or directory");
+    EXPECT_EQ(window->label("Label12").caption(), "");
+    EXPECT_EQ(window->label("Label25").caption(), "");
+    EXPECT_EQ(form->recvData(), "");
+    EXPECT_TRUE(window->radio("Option2").value());
+    EXPECT_EQ(port.commPort(), 1);
+    EXPECT_FALSE(port.portOpen());
+}
+
+// A send that fails during a hold ends the hold before its warning opens:
+// while it is open nothing more is sent, what still arrives is shown, and the
+// clearing blanks it as after a release.
+TEST_F(PanelTest, AFailedSendDuringAHoldWarnsOnceAndSendsNoMore) {
+    QTest::mousePress(widget("Command1"), Qt::LeftButton);
+    ASSERT_EQ(port.writes.size(), 1u);
+    port.fail(fakes::Op::Output, "/dev/ttyS0: the device went away");
+    inTheNextBox([&] {
+        EXPECT_EQ(form->repeatCode(), 0);
+        port.receive("\x06\r");
+        EXPECT_EQ(window->label("Label12").caption(), " ACK CR ");
+        EXPECT_TRUE(shows("Label12", ""));
+        QTest::qWait(2 * 250);  // two periods of the hold
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }, 10000));
+    QTest::mouseRelease(widget("Command1"), Qt::LeftButton);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "/dev/ttyS0: the device went away");
+    EXPECT_EQ(port.writes.size(), 1u);
+    EXPECT_FALSE(window->timer("Timer1").enabled());
+    EXPECT_EQ(window->label("Label11").caption(), "");
 }
 
 TEST_F(PanelTest, PortPanelChoicesKeepTheOtherGroup) {
