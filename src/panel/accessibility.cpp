@@ -1,6 +1,5 @@
 #include "panel/accessibility.h"
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -135,31 +134,26 @@ Entry frameEntry(const Control& c) {
     return e;
 }
 
-std::vector<Entry> build() {
-    std::vector<Entry> out;
-    for (const Control& c : layout::controls()) {
-        switch (c.kind) {
-        case Kind::Button: out.push_back(buttonEntry(c)); break;
-        case Kind::Radio: out.push_back(radioEntry(c)); break;
-        case Kind::Label: out.push_back(labelEntry(c)); break;
-        case Kind::Frame: out.push_back(frameEntry(c)); break;
-        }
-    }
-    out.push_back(Entry{layout::image().name, "Logo", {}, {}, Naming::Fixed});
-    return out;
-}
-
 }  // namespace
 
-std::span<const Entry> entries() {
-    static const std::vector<Entry> table = build();
-    return table;
+std::optional<Entry> find(std::string_view control) {
+    if (control == layout::image().name) return Entry{layout::image().name, "Logo", {}, {}, Naming::Fixed};
+    const Control* c = layout::findControl(control);
+    if (!c) return std::nullopt;
+    switch (c->kind) {
+    case Kind::Button: return buttonEntry(*c);
+    case Kind::Radio: return radioEntry(*c);
+    case Kind::Label: return labelEntry(*c);
+    case Kind::Frame: return frameEntry(*c);
+    }
+    return std::nullopt;
 }
 
-const Entry* find(std::string_view control) {
-    const auto all = entries();
-    const auto it = std::find_if(all.begin(), all.end(), [&](const Entry& e) { return e.control == control; });
-    return it == all.end() ? nullptr : &*it;
+std::vector<Entry> entries() {
+    std::vector<Entry> out;
+    for (const Control& c : layout::controls()) out.push_back(*find(c.name));
+    out.push_back(*find(layout::image().name));
+    return out;
 }
 
 std::string nameFor(const Entry& entry, std::string_view shown) {

@@ -4,9 +4,10 @@
 // command buttons, a tooltip with the command code they send. Derived from
 // the layout and the command tables, so it cannot drift from them.
 
-#include <span>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qelo::panel::accessibility {
 
@@ -26,9 +27,9 @@ struct Entry {
 };
 
 // One entry per control of the layout and the logo, in layout order.
-std::span<const Entry> entries();
-// nullptr when the layout has no such control.
-const Entry* find(std::string_view control);
+std::vector<Entry> entries();
+// Nothing when the layout has no such control.
+std::optional<Entry> find(std::string_view control);
 
 // The name for what the control shows now: for Naming::Caption its current
 // caption, for Naming::Content its current text. Fixed names ignore it.

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <optional>
+
 #include "panel/accessibility.h"
 
 namespace qelo::platform::qt {
@@ -23,14 +25,16 @@ QString utf8(const std::string& text) { return QString::fromUtf8(text.data(), qs
 // QPushButton tells anyone when its text changes, but both announce a name
 // change to assistive technology, which then asks again: so these names are
 // worked out when asked, never stored.
-QHash<const QObject*, const a11y::Entry*>& followed() {
-    static QHash<const QObject*, const a11y::Entry*> table;
+// Qt asks a factory that is a plain function, with no context of ours: so
+// what it must know lives here, one table per process.
+QHash<const QObject*, a11y::Entry>& followed() {
+    static QHash<const QObject*, a11y::Entry> table;
     return table;
 }
 
 QString currentName(const QWidget* widget, const QString& shown) {
-    const a11y::Entry* entry = followed().value(widget);
-    return entry ? utf8(a11y::nameFor(*entry, shown.toStdString())) : QString();
+    const auto entry = followed().constFind(widget);
+    return entry != followed().cend() ? utf8(a11y::nameFor(*entry, shown.toStdString())) : QString();
 }
 
 // A display line: a label whose name is its title and what it shows.
@@ -100,7 +104,7 @@ void forgetInterface(QWidget* widget) {
 
 void follow(QWidget* widget, const a11y::Entry& entry) {
     if (followed().contains(widget)) return;
-    followed().insert(widget, &entry);
+    followed().insert(widget, entry);
     QObject::connect(widget, &QObject::destroyed, [widget] { followed().remove(widget); });
     forgetInterface(widget);
 }
@@ -123,7 +127,7 @@ void applyAccessibility(QWidget& window) {
 
     makeWindow(&window);
     for (QWidget* widget : window.findChildren<QWidget*>()) {
-        const a11y::Entry* entry = a11y::find(widget->objectName().toStdString());
+        const std::optional<a11y::Entry> entry = a11y::find(widget->objectName().toStdString());
         if (!entry) continue;
         if (entry->naming == a11y::Naming::Fixed) widget->setAccessibleName(utf8(entry->name));
         else follow(widget, *entry);

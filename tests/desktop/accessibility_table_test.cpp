@@ -18,19 +18,19 @@ namespace layout = panel::layout;
 TEST(AccessibilityTable, EveryControlHasANameAndEveryActionableOneADistinctName) {
     std::set<std::string> actionable;
     for (const layout::Control& c : layout::controls()) {
-        const a11y::Entry* e = a11y::find(c.name);
-        ASSERT_NE(e, nullptr) << c.name;
+        const auto e = a11y::find(c.name);
+        ASSERT_TRUE(e) << c.name;
         EXPECT_FALSE(e->name.empty()) << c.name;
         // Two buttons both called "ON" would leave a screen-reader user guessing.
         if (c.kind == layout::Kind::Button || c.kind == layout::Kind::Radio) {
             EXPECT_TRUE(actionable.insert(e->name).second) << c.name << " shares the name " << e->name;
         }
     }
-    const a11y::Entry* logo = a11y::find(layout::image().name);
-    ASSERT_NE(logo, nullptr);
+    const auto logo = a11y::find(layout::image().name);
+    ASSERT_TRUE(logo);
     EXPECT_FALSE(logo->name.empty());
     EXPECT_EQ(a11y::entries().size(), layout::controls().size() + 1);
-    EXPECT_EQ(a11y::find("Command4"), nullptr);
+    EXPECT_FALSE(a11y::find("Command4"));
 }
 
 // A command button's name comes from the catalogue entry of the code its
@@ -39,7 +39,7 @@ TEST(AccessibilityTable, EveryControlHasANameAndEveryActionableOneADistinctName)
 TEST(AccessibilityTable, CommandButtonsAreNamedAndTippedAfterWhatTheySend) {
     auto check = [](const char* button, const char* code, bool held) {
         SCOPED_TRACE(button);
-        const a11y::Entry* e = a11y::find(button);
+        const auto e = a11y::find(button);
         const layout::Control* c = layout::findControl(button);
         const link::CatalogueEntry* sent = link::findCode(code);
         ASSERT_TRUE(e && c && sent);
@@ -61,8 +61,8 @@ struct Shown {
 class NameFor : public ::testing::TestWithParam<Shown> {};
 
 TEST_P(NameFor, FollowsWhatTheControlShows) {
-    const a11y::Entry* e = a11y::find(GetParam().control);
-    ASSERT_NE(e, nullptr);
+    const auto e = a11y::find(GetParam().control);
+    ASSERT_TRUE(e);
     EXPECT_EQ(a11y::nameFor(*e, GetParam().shown), GetParam().name);
 }
 
