@@ -132,8 +132,8 @@ void raiseFileLimit() {
 MqttSettings connectionOf(const Settings& s, const std::string& secret) {
     std::string clientTopic = s.topic;
     std::replace(clientTopic.begin(), clientTopic.end(), '/', '_');
-    return {s.host, s.brokerPort(), "qelo-bridge-" + clientTopic, s.username, secret, s.tlsCa,
-            s.topic + "/bridge/availability"};
+    return {s.host,   s.brokerPort(), "qelo-bridge-" + clientTopic, s.username, secret, s.tlsCa, s.tlsCert,
+            s.tlsKey, s.topic + "/bridge/availability"};
 }
 
 // The rooms on a broker that is set up: a line per room and the hub between
@@ -162,8 +162,9 @@ public:
 
     // Until a signal stops it.
     int run() {
-        say("bridging " + std::to_string(s_.rooms.size()) + " room(s) to " + s_.host + ":" +
-            std::to_string(s_.brokerPort()) + " under " + s_.topic + "/");
+        const bool v6 = s_.host.find(':') != std::string::npos;
+        say("bridging " + std::to_string(s_.rooms.size()) + " room(s) to " + (v6 ? "[" + s_.host + "]" : s_.host) +
+            ":" + std::to_string(s_.brokerPort()) + " under " + s_.topic + "/");
         mqtt_.start(
             [this] {
                 mqtt_.subscribe(hub_.subscription());

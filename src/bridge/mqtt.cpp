@@ -1,6 +1,13 @@
 #include "bridge/mqtt.h"
 
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,10 +20,57 @@ namespace {
 constexpr int kKeepAliveS = 30;
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLongestRetryMs = 30000;
+// A connection the broker closes sooner than this after taking it is a short
+// one; longer than the longest retry, so that two clients that take the same
+// id from each other at that pace still count as fighting.
+constexpr int kSteadyMs = 2 * kLongestRetryMs;
 
 std::string reason(int rc) {
     if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
+    if (rc == MOSQ_ERR_KEEPALIVE) return "no answer within the keep-alive time";
     return mosquitto_strerror(rc);
+}
+
+bool isNetworkErrno(int e) {
+    return e == ECONNREFUSED || e == ECONNRESET || e == ETIMEDOUT || e == EHOSTUNREACH || e == ENETUNREACH ||
+           e == ECONNABORTED;
+}
+
+// The last words of an OpenSSL error line ("error:0A000086:SSL routines::certificate verify failed").
+std::string opensslWords(std::string_view line) {
+    const auto colons = line.rfind(':');
+    return std::string(colons == std::string_view::npos ? line : line.substr(colons + 1));
+}
+
+std::string verifyProblem(long v, const std::string& ca, const std::string& host) {
+    const std::string words = X509_verify_cert_error_string(v);
+    switch (v) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        return "the broker's certificate is not signed by the authority in " + ca + " (" + words + ")";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return "the broker's certificate is for another host than " + host + " (" + words + ")";
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return "the broker's certificate is out of its dates (" + words + ")";
+    default:
+        return "the broker's certificate is not accepted (" + words + ")";
+    }
+}
+
+// A key with a passphrase would make the TLS library ask on the terminal.
+int noPassphrase(char*, int, int, void*) { return -1; }
+
+std::string tlsFileProblem(const char* what, const std::string& file) {
+    const unsigned long e = ERR_peek_last_error();
+    std::string why = e ? ERR_reason_error_string(e) ? ERR_reason_error_string(e) : "unknown" : "unknown";
+    ERR_clear_error();
+    return "cannot use " + file + " as " + what + ": " + why;
 }
 
 }  // namespace
@@ -52,21 +106,11 @@ bool Mqtt::setUp(std::string& error) {
     mosquitto_connect_callback_set(m_, onConnect);
     mosquitto_message_callback_set(m_, onMessage);
     mosquitto_publish_callback_set(m_, onPublish);
+    mosquitto_log_callback_set(m_, onLog);
     int rc = MOSQ_ERR_SUCCESS;
     if (!s_.username.empty())
         rc = mosquitto_username_pw_set(m_, s_.username.c_str(), s_.password.empty() ? nullptr : s_.password.c_str());
-    if (rc == MOSQ_ERR_SUCCESS && !s_.tlsCa.empty()) {
-        // The library only says its arguments were wrong.
-        if (::access(s_.tlsCa.c_str(), R_OK) != 0) {
-            error = "cannot read the certificate authority file " + s_.tlsCa + ": " + std::strerror(errno);
-            return false;
-        }
-        rc = mosquitto_tls_set(m_, s_.tlsCa.c_str(), nullptr, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            error = "cannot use " + s_.tlsCa + " as the broker's certificate authority: " + reason(rc);
-            return false;
-        }
-    }
+    if (rc == MOSQ_ERR_SUCCESS && !s_.tlsCa.empty() && !setUpTls(error)) return false;
     if (rc == MOSQ_ERR_SUCCESS)
         rc = mosquitto_will_set(m_, s_.willTopic.c_str(), 7, "offline", 1, true);
     if (rc != MOSQ_ERR_SUCCESS) {
@@ -74,6 +118,65 @@ bool Mqtt::setUp(std::string& error) {
         return false;
     }
     return true;
+}
+
+// Our own TLS context, set up whole here: the client library's defaults
+// check the broker's name in a callback that, on a context given to it, fails
+// every certificate. Ours hears the TLS library's own words: its alerts, and
+// the verification's result with the host checked by it. The files are read
+// once, at start.
+bool Mqtt::setUpTls(std::string& error) {
+    const std::pair<const char*, const std::string*> files[] = {
+        {"certificate authority", &s_.tlsCa}, {"client certificate", &s_.tlsCert}, {"client key", &s_.tlsKey}};
+    for (const auto& [what, file] : files) {
+        if (!file->empty() && ::access(file->c_str(), R_OK) != 0) {
+            error = std::string("cannot read the ") + what + " file " + *file + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx) {
+        error = tlsFileProblem("a TLS context", "memory");
+        return false;
+    }
+    SSL_CTX_set_app_data(ctx, this);
+    SSL_CTX_set_info_callback(ctx, onTlsAlert);
+    SSL_CTX_set_default_passwd_cb(ctx, noPassphrase);
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION);
+    SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
+    unsigned char ip[16];
+    if (::inet_pton(AF_INET, s_.host.c_str(), ip) == 1 || ::inet_pton(AF_INET6, s_.host.c_str(), ip) == 1)
+        X509_VERIFY_PARAM_set1_ip_asc(param, s_.host.c_str());
+    else
+        X509_VERIFY_PARAM_set1_host(param, s_.host.c_str(), 0);
+    std::string problem;
+    if (SSL_CTX_load_verify_locations(ctx, s_.tlsCa.c_str(), nullptr) != 1)
+        problem = tlsFileProblem("the broker's certificate authority", s_.tlsCa);
+    else if (!s_.tlsCert.empty() && SSL_CTX_use_certificate_chain_file(ctx, s_.tlsCert.c_str()) != 1)
+        problem = tlsFileProblem("the client certificate", s_.tlsCert);
+    else if (!s_.tlsKey.empty() && (SSL_CTX_use_PrivateKey_file(ctx, s_.tlsKey.c_str(), SSL_FILETYPE_PEM) != 1 ||
+                                    SSL_CTX_check_private_key(ctx) != 1))
+        problem = tlsFileProblem(("the key of " + s_.tlsCert + " (PEM, without a passphrase)").c_str(), s_.tlsKey);
+    if (problem.empty() && (mosquitto_void_option(m_, MOSQ_OPT_SSL_CTX, ctx) != MOSQ_ERR_SUCCESS ||
+                            mosquitto_int_option(m_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0) != MOSQ_ERR_SUCCESS))
+        problem = "cannot set TLS up: the MQTT library has no TLS";
+    SSL_CTX_free(ctx);  // the client library holds its own reference
+    error = problem;
+    return problem.empty();
+}
+
+std::string Mqtt::where() const {
+    const std::string host = s_.host.find(':') != std::string::npos ? "[" + s_.host + "]" : s_.host;
+    return host + ":" + std::to_string(s_.port);
+}
+
+void Mqtt::complain(const std::string& why) {
+    if (why == complaint_) return;
+    complaint_ = why;
+    log_(why);
 }
 
 void Mqtt::start(Connected connected, Message message) {
@@ -85,6 +188,9 @@ void Mqtt::start(Connected connected, Message message) {
 
 void Mqtt::attempt() {
     if (stopping_) return;
+    tlsProblem_.clear();
+    socketErrno_ = 0;
+    errno = 0;
     const int rc = first_ ? mosquitto_connect_async(m_, s_.host.c_str(), s_.port, kKeepAliveS)
                           : mosquitto_reconnect_async(m_);
     first_ = false;
@@ -118,21 +224,60 @@ void Mqtt::unwatch() {
 
 void Mqtt::settle(int rc) {
     if (rc != MOSQ_ERR_SUCCESS) return lost(rc);
+    if (std::string why; deadWhileConnecting(why)) {
+        tlsProblem_ = why;
+        return lost(MOSQ_ERR_CONN_LOST);
+    }
     watch();
     if (write_) write_->setEnabled(mosquitto_want_write(m_));
+}
+
+bool Mqtt::deadWhileConnecting(std::string& why) {
+    if (up_ || s_.tlsCa.empty()) return false;
+    const int fd = mosquitto_socket(m_);
+    if (fd < 0) return false;
+    // The library's write met the refusal first; what it tries after is EPIPE.
+    if (!socketErrno_ && isNetworkErrno(errno)) socketErrno_ = errno;
+    pollfd p{fd, POLLIN | POLLOUT, 0};
+    if (::poll(&p, 1, 0) != 1 || !(p.revents & (POLLHUP | POLLERR))) return false;
+    // What came before the end (an alert saying why) is the library's to read first.
+    if (int pending = 0; ::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0) return false;
+    int e = 0;
+    socklen_t n = sizeof e;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &e, &n);
+    if (!e) e = socketErrno_;
+    why = e ? std::strerror(e) : "the connection closed during the TLS handshake";
+    return true;
 }
 
 void Mqtt::lost(int rc) {
     unwatch();
     if (stopping_) return finishStop();
-    const std::string where = s_.host + ":" + std::to_string(s_.port);
-    if (up_) {
-        log_("lost the broker at " + where + " (" + reason(rc) + "); connecting again");
-    } else if (!complained_) {
-        log_("cannot reach the broker at " + where + " (" + reason(rc) + "); trying again until it answers");
-        complained_ = true;
-    }
+    const std::string why = tlsProblem_.empty() ? reason(rc) : tlsProblem_;
+    const bool wasUp = up_;
     up_ = false;
+    if (wasUp) {
+        // A broker gives a client's connection to the next one with its id and
+        // just closes the first: two bridges with one topic take it from each
+        // other for ever. Say so once, and fight no faster than the longest retry.
+        const bool brief = rc == MOSQ_ERR_CONN_LOST && upSince_.elapsed() < kSteadyMs;
+        shortDrops_ = brief ? shortDrops_ + 1 : 0;
+        if (!brief) {
+            takenOver_ = false;
+            backoffMs_ = 0;
+        }
+        if (shortDrops_ >= 2 && !takenOver_) {
+            takenOver_ = true;
+            log_("the broker at " + where() + " keeps closing the connection soon after taking it: most likely "
+                 "another client with the id " + s_.clientId + " (another bridge with the same --topic) takes it "
+                 "over; trying again every " + std::to_string(kLongestRetryMs / 1000) + " s");
+        }
+        if (!takenOver_) log_("lost the broker at " + where() + " (" + why + "); connecting again");
+        if (takenOver_) backoffMs_ = kLongestRetryMs;
+    } else {
+        shortDrops_ = 0;
+        complain("cannot reach the broker at " + where() + " (" + why + "); trying again until it answers");
+    }
     // Back off so that a broker coming back is not met by every client at once.
     backoffMs_ = backoffMs_ ? std::min(backoffMs_ * 2, kLongestRetryMs) : kFirstRetryMs;
     retry_.start(backoffMs_);
@@ -142,17 +287,16 @@ void Mqtt::onConnect(mosquitto*, void* self, int rc) {
     auto* me = static_cast<Mqtt*>(self);
     if (rc != 0) {
         // The broker closes the connection next; say why it refused once.
-        if (!me->complained_) {
-            me->log_("the broker at " + me->s_.host + ":" + std::to_string(me->s_.port) +
-                     " refused the connection: " + mosquitto_connack_string(rc));
-            me->complained_ = true;
-        }
+        me->complain("the broker at " + me->where() + " refused the connection: " + mosquitto_connack_string(rc));
         return;
     }
     me->up_ = true;
-    me->complained_ = false;
-    me->backoffMs_ = 0;
-    me->log_("connected to the broker at " + me->s_.host + ":" + std::to_string(me->s_.port));
+    me->upSince_.start();
+    me->complaint_.clear();
+    if (!me->takenOver_) {
+        me->backoffMs_ = 0;
+        me->log_("connected to the broker at " + me->where());
+    }
     me->connected_();
 }
 
@@ -166,6 +310,37 @@ void Mqtt::onPublish(mosquitto*, void* self, int mid) {
     auto* me = static_cast<Mqtt*>(self);
     // Not from inside the library's call: it holds its locks there.
     if (me->stopping_ && mid == me->offlineMid_) me->stopDeadline_.start(0);
+}
+
+void Mqtt::onLog(mosquitto*, void* self, int level, const char* text) {
+    auto* me = static_cast<Mqtt*>(self);
+    // The TLS library's reason, when its alert did not say more.
+    if (level == MOSQ_LOG_ERR && me->tlsProblem_.empty() && std::string_view(text).starts_with("OpenSSL Error"))
+        me->tlsProblem_ = "TLS: " + opensslWords(text);
+}
+
+void Mqtt::onTlsAlert(const ssl_st* ssl, int where, int ret) {
+    if (!(where & SSL_CB_ALERT) || (ret & 0xff) == SSL3_AD_CLOSE_NOTIFY) return;
+    auto* me = static_cast<Mqtt*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+    if (!me || !me->tlsProblem_.empty()) return;
+    const long verify = SSL_get_verify_result(ssl);
+    // TLS 1.3's "certificate required" is "unknown" to OpenSSL 3.0's table.
+    const std::string alert = (ret & 0xff) == 116 ? "certificate required" : SSL_alert_desc_string_long(ret);
+    if (where & SSL_CB_WRITE) {
+        me->tlsProblem_ = verify != X509_V_OK ? verifyProblem(verify, me->s_.tlsCa, me->s_.host)
+                                              : "TLS: this end gave up: " + alert;
+    } else if (ret & 0xff) {
+        const int code = ret & 0xff;
+        std::string hint;
+        if (code == 116 /* certificate required */ || code == SSL3_AD_HANDSHAKE_FAILURE)
+            hint = me->s_.tlsCert.empty() ? std::string("; it ") + (code == 116 ? "wants" : "may want") +
+                                                " a client certificate: --tls-cert and --tls-key"
+                                          : "";
+        else if (code == TLS1_AD_UNKNOWN_CA || code == SSL3_AD_BAD_CERTIFICATE ||
+                 code == SSL3_AD_CERTIFICATE_UNKNOWN)
+            hint = me->s_.tlsCert.empty() ? "" : "; it does not accept the client certificate " + me->s_.tlsCert;
+        me->tlsProblem_ = "the broker refused TLS: " + alert + hint;
+    }
 }
 
 void Mqtt::publish(const std::string& topic, const std::string& payload, bool retain) {

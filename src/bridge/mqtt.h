@@ -2,8 +2,11 @@
 // libmosquitto on Qt's event loop: its socket watched by QSocketNotifiers
 // (for writing only while the library has something to write), its
 // housekeeping on a timer, and reconnects with back-off. No thread of the
-// library's own.
+// library's own. Over TLS the handshake runs on the same notifiers, and a
+// failure is told by what the TLS library said, not the client library's
+// "A TLS error occurred.".
 
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <functional>
@@ -12,6 +15,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct ssl_st;
 
 namespace qelo::bridge {
 
@@ -22,6 +26,8 @@ struct MqttSettings {
     std::string username;
     std::string password;
     std::string tlsCa;
+    std::string tlsCert;  // with tlsKey: the client certificate a broker may ask for
+    std::string tlsKey;
     std::string willTopic;  // gets "offline", retained, when the bridge vanishes
 };
 
@@ -58,6 +64,16 @@ private:
     static void onConnect(mosquitto*, void* self, int rc);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* m);
     static void onPublish(mosquitto*, void* self, int mid);
+    static void onLog(mosquitto*, void* self, int level, const char* text);
+    static void onTlsAlert(const ssl_st* ssl, int where, int ret);
+
+    bool setUpTls(std::string& error);
+    std::string where() const;
+    // Says why the broker cannot be had, once for each new reason until it answers.
+    void complain(const std::string& why);
+    // A connection that died under the TLS handshake, which the client library
+    // would otherwise retry on every wake-up until the keep-alive ran out.
+    bool deadWhileConnecting(std::string& why);
 
     void attempt();
     void watch();
@@ -82,7 +98,12 @@ private:
     int backoffMs_ = 0;
     bool first_ = true;
     bool up_ = false;
-    bool complained_ = false;  // about a broker out of reach, once until it answers
+    std::string complaint_;  // the last reason said for a broker out of reach
+    std::string tlsProblem_;  // what the TLS library said during this attempt
+    int socketErrno_ = 0;     // the first network error the library met during it
+    QElapsedTimer upSince_;
+    int shortDrops_ = 0;      // connections the broker closed soon after taking them
+    bool takenOver_ = false;  // said that another client with our id takes the connection
     bool stopping_ = false;
     int offlineMid_ = -1;
     QTimer stopDeadline_;

@@ -29,6 +29,9 @@ constexpr cmdline::Row kRows[] = {
     {"username", "U", "the user name on the broker"},
     {"password-file", "FILE", "the password on the broker: the first line of FILE (never on the command line)"},
     {"tls-ca", "FILE", "talk TLS to the broker, trusting the certificate authority in FILE"},
+    {"tls-cert", "FILE", "with --tls-ca, show the broker the client certificate in FILE (PEM), for brokers that "
+                         "ask for one"},
+    {"tls-key", "FILE", "the private key of --tls-cert's certificate (PEM, without a passphrase)"},
     {"topic", "TOPIC", "the topic every room's topics start with (default qelo)"},
     {"discovery", "PREFIX", "publish Home Assistant discovery under PREFIX (usually homeassistant)"},
     {"discovery-status", "TOPIC",
@@ -91,8 +94,16 @@ std::string set(Settings& s, const std::string& key, const std::string& value) {
         s.passwordFile = value;
     } else if (key == "tls-ca") {
         s.tlsCa = value;
+    } else if (key == "tls-cert") {
+        s.tlsCert = value;
+    } else if (key == "tls-key") {
+        s.tlsKey = value;
     } else if (key == "topic" || key == "discovery" || key == "discovery-status") {
-        if (auto why = topicProblem(value); !why.empty()) return "the " + key + " topic \"" + value + "\" " + why;
+        if (auto why = topicProblem(value); !why.empty())
+            return (key == "topic"       ? "the topic \""
+                    : key == "discovery" ? "the discovery prefix \""
+                                         : "the discovery status topic \"") +
+                   value + "\" " + why;
         (key == "topic" ? s.topic : key == "discovery" ? s.discovery : s.discoveryStatus) = value;
     } else if (key == "poll") {
         long long n = 0;
@@ -171,6 +182,8 @@ std::string applyConfig(Settings& s, std::string_view text, std::string_view fil
 std::string finalProblem(const Settings& s) {
     if (s.host.empty()) return "no --broker given";
     if (s.rooms.empty()) return "no --device given";
+    if (s.tlsCert.empty() != s.tlsKey.empty()) return "--tls-cert and --tls-key go together";
+    if (!s.tlsCert.empty() && s.tlsCa.empty()) return "--tls-cert needs --tls-ca";
     return {};
 }
 

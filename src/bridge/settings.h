@@ -29,6 +29,8 @@ struct Settings {
     std::string username;
     std::string passwordFile;
     std::string tlsCa;
+    std::string tlsCert;  // a client certificate, for brokers that ask for one
+    std::string tlsKey;
     std::string topic = "qelo";
     std::string discovery;  // the discovery prefix; empty: no discovery
     std::string discoveryStatus;  // where the dashboard says it started; empty: <discovery>/status
