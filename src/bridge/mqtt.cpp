@@ -174,9 +174,7 @@ std::string Mqtt::where() const {
 }
 
 void Mqtt::complain(const std::string& why) {
-    if (why == complaint_) return;
-    complaint_ = why;
-    log_(why);
+    if (complaints_.insert(why).second) log_(why);
 }
 
 void Mqtt::start(Connected connected, Message message) {
@@ -232,6 +230,11 @@ void Mqtt::settle(int rc) {
     if (write_) write_->setEnabled(mosquitto_want_write(m_));
 }
 
+bool Mqtt::hasInput() const {
+    int pending = 0;
+    return watched_ >= 0 && ::ioctl(watched_, FIONREAD, &pending) == 0 && pending > 0;
+}
+
 bool Mqtt::deadWhileConnecting(std::string& why) {
     if (up_ || s_.tlsCa.empty()) return false;
     const int fd = mosquitto_socket(m_);
@@ -241,7 +244,7 @@ bool Mqtt::deadWhileConnecting(std::string& why) {
     pollfd p{fd, POLLIN | POLLOUT, 0};
     if (::poll(&p, 1, 0) != 1 || !(p.revents & (POLLHUP | POLLERR))) return false;
     // What came before the end (an alert saying why) is the library's to read first.
-    if (int pending = 0; ::ioctl(fd, FIONREAD, &pending) == 0 && pending > 0) return false;
+    if (fd == watched_ && hasInput()) return false;
     int e = 0;
     socklen_t n = sizeof e;
     ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &e, &n);
@@ -253,7 +256,14 @@ bool Mqtt::deadWhileConnecting(std::string& why) {
 void Mqtt::lost(int rc) {
     unwatch();
     if (stopping_) return finishStop();
-    const std::string why = tlsProblem_.empty() ? reason(rc) : tlsProblem_;
+    std::string why = tlsProblem_.empty() ? reason(rc) : tlsProblem_;
+    // A broker that refuses a client's certificate (or its lack) may reset
+    // the connection before its alert is read: the library writes on at once.
+    if (tlsProblem_.empty() && !s_.tlsCa.empty() && !up_ && rc == MOSQ_ERR_ERRNO &&
+        (errno == EPROTO || errno == ECONNRESET))
+        why = "the broker ended the TLS connection as it began; " +
+              (s_.tlsCert.empty() ? "if it asks for a client certificate: --tls-cert and --tls-key"
+                                  : "it may not accept the client certificate " + s_.tlsCert);
     const bool wasUp = up_;
     up_ = false;
     if (wasUp) {
@@ -292,7 +302,7 @@ void Mqtt::onConnect(mosquitto*, void* self, int rc) {
     }
     me->up_ = true;
     me->upSince_.start();
-    me->complaint_.clear();
+    me->complaints_.clear();
     if (!me->takenOver_) {
         me->backoffMs_ = 0;
         me->log_("connected to the broker at " + me->where());

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 struct mosquitto;
@@ -69,11 +70,12 @@ private:
 
     bool setUpTls(std::string& error);
     std::string where() const;
-    // Says why the broker cannot be had, once for each new reason until it answers.
+    // Says why the broker cannot be had, each reason once until it answers.
     void complain(const std::string& why);
     // A connection that died under the TLS handshake, which the client library
     // would otherwise retry on every wake-up until the keep-alive ran out.
     bool deadWhileConnecting(std::string& why);
+    bool hasInput() const;
 
     void attempt();
     void watch();
@@ -98,7 +100,7 @@ private:
     int backoffMs_ = 0;
     bool first_ = true;
     bool up_ = false;
-    std::string complaint_;  // the last reason said for a broker out of reach
+    std::set<std::string> complaints_;  // said for a broker out of reach, since it last answered
     std::string tlsProblem_;  // what the TLS library said during this attempt
     int socketErrno_ = 0;     // the first network error the library met during it
     QElapsedTimer upSince_;

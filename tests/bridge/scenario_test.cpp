@@ -13,6 +13,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <csignal>
+#include <set>
 
 #include "support/simulator.h"
 
@@ -40,11 +41,12 @@ bool waitFor(const std::function<bool()>& ready, int ms = 10000) {
 
 class Broker {
 public:
-    explicit Broker(int port) : port_(port) {
+    // more: the first listener's own settings, and further listeners.
+    explicit Broker(int port, const QString& more = {}) : port_(port) {
         conf_ = dir_.filePath("mosquitto.conf");
         QFile f(conf_);
         f.open(QIODevice::WriteOnly);
-        f.write(QString("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n").arg(port).toUtf8());
+        f.write(QString("listener %1 127.0.0.1\n%2allow_anonymous true\npersistence false\n").arg(port).arg(more).toUtf8());
         f.close();
         start();
     }
@@ -324,6 +326,90 @@ TEST_F(BridgeScenario, RabbitMqStateCommandsAndDiscoveryThroughTheBirthMessage) 
     EXPECT_TRUE(dashboard.saw("\"action\":\"power off\",\"code\":\"C02\""));
     EXPECT_TRUE(dashboard.saw("qelo/hall/state {\"power\":\"Cooling down\""));
     EXPECT_EQ(bridge.stop(SIGTERM), 0) << bridge.log();
+}
+
+TEST_F(BridgeScenario, TwoBridgesWithOneTopicSaySoOnceAndStopFighting) {
+    Broker broker(freePort());
+    const QStringList args{"--broker", QString("127.0.0.1:%1").arg(broker.port()), "--device", "hall=tcp://127.0.0.1:9"};
+    Bridge a(args), b(args);
+    const std::string note = "another bridge with the same --topic";
+    ASSERT_TRUE(waitFor([&] { return (a.log() + b.log()).find(note) != std::string::npos; }, 15000))
+        << a.log() << b.log();
+    auto connections = [&] {
+        const std::string both = a.log() + b.log();
+        int n = 0;
+        for (auto at = both.find("connected to"); at != std::string::npos; at = both.find("connected to", at + 1)) ++n;
+        return n;
+    };
+    const int before = connections();
+    waitFor([] { return false; }, 4000);
+    EXPECT_EQ(connections(), before) << a.log() << b.log();
+}
+
+// Made for the test: an authority and another, the broker's certificate for
+// 127.0.0.1, one for another host, and a client's.
+std::string makeCertificates(const QString& dir) {
+    const char* script = R"(set -e; cd "$1"
+key() { k=$1; shift; openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout $k.key -subj /CN=$k "$@"; }
+key ca -x509 -days 2 -out ca.crt; key other -x509 -days 2 -out other.crt
+for c in server:IP:127.0.0.1 elsewhere:DNS:elsewhere.example client:DNS:client; do
+  n=${c%%:*}; key $n -out $n.csr; echo "subjectAltName=${c#*:}" > $n.ext
+  openssl x509 -req -in $n.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile $n.ext -out $n.crt
+done)";
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start("/bin/sh", {"-c", script, "sh", dir});
+    p.waitForFinished(30000);
+    return p.exitCode() == 0 ? std::string() : p.readAll().toStdString();
+}
+
+TEST_F(BridgeScenario, TlsSaysWhyOnceAndKeepsThePaceOfItsBackOff) {
+    if (tool("openssl").isEmpty()) GTEST_SKIP() << "openssl is not installed (scripts/deps installs it)";
+    QTemporaryDir dir;
+    ASSERT_EQ(makeCertificates(dir.path()), "");
+    auto file = [&](const char* name) { return dir.filePath(name); };
+    const int port = freePort(), elsewhere = freePort(), strict = freePort();
+    auto bridge = [&](int p, QStringList more) {
+        return std::make_unique<Bridge>(QStringList{"--broker", QString("127.0.0.1:%1").arg(p), "--device",
+                                                    "hall=tcp://127.0.0.1:9", "--topic", QString("t%1").arg(p)}
+                                        << more);
+    };
+    const QStringList ca{"--tls-ca", file("ca.crt")};
+    auto early = bridge(port, ca);
+    ASSERT_TRUE(early->logged("(Connection refused); trying again")) << early->log();
+    waitFor([] { return false; }, 2500);
+
+    auto listener = [&](int p, const char* cert) {
+        return QString("listener %1 127.0.0.1\n").arg(p) + "cafile " + file("ca.crt") + "\ncertfile " +
+               file(cert) + ".crt\nkeyfile " + file(cert) + ".key\n";
+    };
+    Broker broker(port, listener(port, "server").section('\n', 1) + listener(elsewhere, "elsewhere") +
+                            listener(strict, "server") + "require_certificate true\nuser root\n");
+    // Tries at 0, 1, 3, 7 s: the broker, there from about 3 s, is reached by 7.
+    EXPECT_TRUE(early->logged("connected to the broker")) << early->log();
+
+    const struct {
+        int port;
+        QStringList args;
+        std::string said;
+    } rows[] = {
+        {port, {"--tls-ca", file("other.crt")}, "certificate is not signed by the authority in " + file("other.crt").toStdString()},
+        {elsewhere, ca, "certificate is for another host than 127.0.0.1 (IP address mismatch)"},
+        // Said by the alert, or by the reset that may come before it is read.
+        {strict, ca, "a client certificate: --tls-cert and --tls-key"},
+        {strict, ca + QStringList{"--tls-cert", file("client.crt"), "--tls-key", file("client.key")},
+         "connected to the broker"},
+    };
+    std::vector<std::unique_ptr<Bridge>> bridges;
+    for (const auto& row : rows) bridges.push_back(bridge(row.port, row.args));
+    waitFor([] { return false; }, 3500);  // past the tries at 1 and 3 s
+    for (std::size_t i = 0; i < bridges.size(); ++i) {
+        const std::string& log = bridges[i]->log();
+        EXPECT_NE(log.find(rows[i].said), std::string::npos) << log;
+        std::set<std::string> lines;
+        for (std::size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
+            EXPECT_TRUE(lines.insert(log.substr(at, end - at)).second) << "said twice: " << log;
+    }
 }
 
 int main(int argc, char** argv) {
