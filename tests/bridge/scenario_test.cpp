@@ -347,7 +347,7 @@ TEST_F(BridgeScenario, TwoBridgesWithOneTopicSaySoOnceAndStopFighting) {
 }
 
 // Made for the test: an authority and another, the broker's certificate for
-// 127.0.0.1, one for another host, and a client's.
+// 127.0.0.1, one for another host, one expired, and a client's.
 std::string makeCertificates(const QString& dir) {
     const char* script = R"(set -e; cd "$1"
 key() { k=$1; shift; openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout $k.key -subj /CN=$k "$@"; }
@@ -355,7 +355,9 @@ key ca -x509 -days 2 -out ca.crt; key other -x509 -days 2 -out other.crt
 for c in server:IP:127.0.0.1 elsewhere:DNS:elsewhere.example client:DNS:client; do
   n=${c%%:*}; key $n -out $n.csr; echo "subjectAltName=${c#*:}" > $n.ext
   openssl x509 -req -in $n.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile $n.ext -out $n.crt
-done)";
+done
+openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -days -1 -extfile server.ext -out expired.crt
+cp server.key expired.key)";
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start("/bin/sh", {"-c", script, "sh", dir});
@@ -368,7 +370,7 @@ TEST_F(BridgeScenario, TlsSaysWhyOnceAndKeepsThePaceOfItsBackOff) {
     QTemporaryDir dir;
     ASSERT_EQ(makeCertificates(dir.path()), "");
     auto file = [&](const char* name) { return dir.filePath(name); };
-    const int port = freePort(), elsewhere = freePort(), strict = freePort();
+    const int port = freePort(), elsewhere = freePort(), strict = freePort(), expired = freePort();
     auto bridge = [&](int p, QStringList more) {
         return std::make_unique<Bridge>(QStringList{"--broker", QString("127.0.0.1:%1").arg(p), "--device",
                                                     "hall=tcp://127.0.0.1:9", "--topic", QString("t%1").arg(p)}
@@ -384,7 +386,8 @@ TEST_F(BridgeScenario, TlsSaysWhyOnceAndKeepsThePaceOfItsBackOff) {
                file(cert) + ".crt\nkeyfile " + file(cert) + ".key\n";
     };
     Broker broker(port, listener(port, "server").section('\n', 1) + listener(elsewhere, "elsewhere") +
-                            listener(strict, "server") + "require_certificate true\nuser root\n");
+                            listener(expired, "expired") + listener(strict, "server") +
+                            "require_certificate true\nuser root\n");
     // Tries at 0, 1, 3, 7 s: the broker, there from about 3 s, is reached by 7.
     EXPECT_TRUE(early->logged("connected to the broker")) << early->log();
 
@@ -395,6 +398,7 @@ TEST_F(BridgeScenario, TlsSaysWhyOnceAndKeepsThePaceOfItsBackOff) {
     } rows[] = {
         {port, {"--tls-ca", file("other.crt")}, "certificate is not signed by the authority in " + file("other.crt").toStdString()},
         {elsewhere, ca, "certificate is for another host than 127.0.0.1 (IP address mismatch)"},
+        {expired, ca, "certificate is out of its dates (certificate has expired)"},
         // Said by the alert, or by the reset that may come before it is read.
         {strict, ca, "a client certificate: --tls-cert and --tls-key"},
         {strict, ca + QStringList{"--tls-cert", file("client.crt"), "--tls-key", file("client.key")},
