@@ -91,8 +91,11 @@ foreach(entry IN LISTS qelo_help_pages)
   add_custom_command(OUTPUT ${qelo_man_dir}/${program}.1
     COMMAND ${CMAKE_COMMAND} -E make_directory ${qelo_man_dir}
     COMMAND ${QELO_HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${summary}
-            --output=${qelo_man_dir}/${program}.1 $<TARGET_FILE:${program}>
-    DEPENDS ${program}
+            --output=${qelo_man_dir}/${program}.1.help2man $<TARGET_FILE:${program}>
+    # Its examples and grids, line by line as --help has them.
+    COMMAND awk -f ${QELO_PACKAGING_DIR}/man/help-layout.awk ${qelo_man_dir}/${program}.1.help2man
+            > ${qelo_man_dir}/${program}.1
+    DEPENDS ${program} ${QELO_PACKAGING_DIR}/man/help-layout.awk
     COMMENT "Manual page of ${program}"
     VERBATIM)
   list(APPEND qelo_gzipped ${qelo_man_dir}/${program}.1)
