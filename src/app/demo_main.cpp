@@ -19,11 +19,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -116,26 +118,37 @@ public:
     }
 
     // Beside the panel, never over it: on the side with more room, narrowed
-    // to fit; below the panel when neither side has a usable width.
+    // to fit; below the panel when neither side has a usable width. Placed
+    // again once the window manager has framed both windows and perhaps
+    // moved the panel, so that the frame, not only the inside, fits.
     void placeBeside(const QWidget& panel) {
-        const QRect p = panel.frameGeometry();
-        const QRect screen = panel.screen() ? panel.screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
-        const int gap = 8, minWidth = 320, wanted = 560;
-        const int right = screen.right() - p.right() - gap;
-        const int left = p.left() - screen.left() - gap;
-        const int room = std::max(right, left);
-        if (room >= minWidth) {
-            const int w = std::min(wanted, room);
-            resize(w, std::max(height(), p.height()));
-            move(right >= left ? p.right() + gap : p.left() - gap - w, p.top());
-        } else {
-            resize(std::min(wanted, screen.width()), std::max(200, screen.bottom() - p.bottom() - gap));
-            move(std::max(screen.left(), p.left()), p.bottom() + gap);
-        }
+        fitBeside(panel);
         show();
+        QTimer::singleShot(300, this, [this, p = QPointer<const QWidget>(&panel)] {
+            if (p) fitBeside(*p);
+        });
     }
 
 private:
+    void fitBeside(const QWidget& panel) {
+        const QRect p = panel.frameGeometry();
+        const QRect screen = panel.screen() ? panel.screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+        // What the window manager's frame adds to the log's inside (nothing yet before it is shown).
+        const int frameW = frameGeometry().width() - width(), frameH = frameGeometry().height() - height();
+        const int gap = 8, minWidth = 320, wanted = 560;
+        const int right = screen.right() - p.right() - gap - frameW;
+        const int left = p.left() - screen.left() - gap - frameW;
+        const int room = std::max(right, left);
+        if (room >= minWidth) {
+            const int w = std::min(wanted, room);
+            resize(w, std::max(height(), p.height() - frameH));
+            move(right >= left ? p.right() + 1 + gap : p.left() - gap - w - frameW, p.top());
+        } else {
+            resize(std::min(wanted, screen.width() - frameW), std::max(200, screen.bottom() - p.bottom() - gap - frameH));
+            move(std::max(screen.left(), p.left()), p.bottom() + 1 + gap);
+        }
+    }
+
     void typed(const QString& line) {
         input_->clear();
         if (line.isEmpty()) return;
