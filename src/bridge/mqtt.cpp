@@ -187,6 +187,7 @@ void Mqtt::start(Connected connected, Message message) {
 void Mqtt::attempt() {
     if (stopping_) return;
     tlsProblem_.clear();
+    refused_ = false;
     socketErrno_ = 0;
     errno = 0;
     const int rc = first_ ? mosquitto_connect_async(m_, s_.host.c_str(), s_.port, kKeepAliveS)
@@ -284,7 +285,7 @@ void Mqtt::lost(int rc) {
         }
         if (!takenOver_) log_("lost the broker at " + where() + " (" + why + "); connecting again");
         if (takenOver_) backoffMs_ = kLongestRetryMs;
-    } else {
+    } else if (!refused_) {
         shortDrops_ = 0;
         complain("cannot reach the broker at " + where() + " (" + why + "); trying again until it answers");
     }
@@ -298,6 +299,7 @@ void Mqtt::onConnect(mosquitto*, void* self, int rc) {
     if (rc != 0) {
         // The broker closes the connection next; say why it refused once.
         me->complain("the broker at " + me->where() + " refused the connection: " + mosquitto_connack_string(rc));
+        me->refused_ = true;
         return;
     }
     me->up_ = true;

@@ -103,6 +103,7 @@ private:
     std::set<std::string> complaints_;  // said for a broker out of reach, since it last answered
     std::string tlsProblem_;  // what the TLS library said during this attempt
     int socketErrno_ = 0;     // the first network error the library met during it
+    bool refused_ = false;    // the broker said why it refused this attempt
     QElapsedTimer upSince_;
     int shortDrops_ = 0;      // connections the broker closed soon after taking them
     bool takenOver_ = false;  // said that another client with our id takes the connection
