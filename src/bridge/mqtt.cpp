@@ -31,6 +31,11 @@ std::string reason(int rc) {
     return mosquitto_strerror(rc);
 }
 
+bool isAddress(const std::string& host) {
+    unsigned char ip[16];
+    return ::inet_pton(AF_INET, host.c_str(), ip) == 1 || ::inet_pton(AF_INET6, host.c_str(), ip) == 1;
+}
+
 bool isNetworkErrno(int e) {
     return e == ECONNREFUSED || e == ECONNRESET || e == ETIMEDOUT || e == EHOSTUNREACH || e == ENETUNREACH ||
            e == ECONNABORTED;
@@ -140,15 +145,14 @@ bool Mqtt::setUpTls(std::string& error) {
         return false;
     }
     SSL_CTX_set_app_data(ctx, this);
-    SSL_CTX_set_info_callback(ctx, onTlsAlert);
+    SSL_CTX_set_info_callback(ctx, onTlsInfo);
     SSL_CTX_set_default_passwd_cb(ctx, noPassphrase);
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION);
     SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
     X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
-    unsigned char ip[16];
-    if (::inet_pton(AF_INET, s_.host.c_str(), ip) == 1 || ::inet_pton(AF_INET6, s_.host.c_str(), ip) == 1)
+    if (isAddress(s_.host))
         X509_VERIFY_PARAM_set1_ip_asc(param, s_.host.c_str());
     else
         X509_VERIFY_PARAM_set1_host(param, s_.host.c_str(), 0);
@@ -186,16 +190,36 @@ void Mqtt::start(Connected connected, Message message) {
 
 void Mqtt::attempt() {
     if (stopping_) return;
-    tlsProblem_.clear();
+    problem_.clear();
     refused_ = false;
     socketErrno_ = 0;
+    // The client library would look the name up itself, on this thread, for
+    // as long as a resolver takes to answer: every room's results would wait.
+    if (!isAddress(s_.host) && next_ >= addresses_.size()) {
+        lookup_ = QHostInfo::lookupHost(QString::fromStdString(s_.host), &retry_, [this](const QHostInfo& info) {
+            run_([this, info] { resolved(info); });
+        });
+        return;
+    }
+    const std::string address = isAddress(s_.host) ? s_.host : addresses_[next_++];
     errno = 0;
-    const int rc = first_ ? mosquitto_connect_async(m_, s_.host.c_str(), s_.port, kKeepAliveS)
-                          : mosquitto_reconnect_async(m_);
-    first_ = false;
+    const int rc = mosquitto_connect_async(m_, address.c_str(), s_.port, kKeepAliveS);
     if (rc != MOSQ_ERR_SUCCESS) return lost(rc);
     watch();
     settle(MOSQ_ERR_SUCCESS);
+}
+
+void Mqtt::resolved(const QHostInfo& info) {
+    lookup_ = -1;
+    if (stopping_) return;
+    addresses_.clear();
+    next_ = 0;
+    for (const QHostAddress& a : info.addresses()) addresses_.push_back(a.toString().toStdString());
+    if (info.error() != QHostInfo::NoError || addresses_.empty()) {
+        problem_ = "cannot find the host " + s_.host + ": " + info.errorString().toStdString();
+        return lost(MOSQ_ERR_EAI);
+    }
+    attempt();
 }
 
 void Mqtt::watch() {
@@ -224,7 +248,7 @@ void Mqtt::unwatch() {
 void Mqtt::settle(int rc) {
     if (rc != MOSQ_ERR_SUCCESS) return lost(rc);
     if (std::string why; deadWhileConnecting(why)) {
-        tlsProblem_ = why;
+        problem_ = why;
         return lost(MOSQ_ERR_CONN_LOST);
     }
     watch();
@@ -257,10 +281,16 @@ bool Mqtt::deadWhileConnecting(std::string& why) {
 void Mqtt::lost(int rc) {
     unwatch();
     if (stopping_) return finishStop();
-    std::string why = tlsProblem_.empty() ? reason(rc) : tlsProblem_;
+    // The name's next address first, at once; the pace is for the name.
+    if (!up_ && next_ < addresses_.size() && problem_.empty() && !refused_) {
+        retry_.start(0);
+        return;
+    }
+    if (up_) next_ = addresses_.size();  // found again for the next connection
+    std::string why = problem_.empty() ? reason(rc) : problem_;
     // A broker that refuses a client's certificate (or its lack) may reset
     // the connection before its alert is read: the library writes on at once.
-    if (tlsProblem_.empty() && !s_.tlsCa.empty() && !up_ && rc == MOSQ_ERR_ERRNO &&
+    if (problem_.empty() && !s_.tlsCa.empty() && !up_ && rc == MOSQ_ERR_ERRNO &&
         (errno == EPROTO || errno == ECONNRESET))
         why = "the broker ended the TLS connection as it began; " +
               (s_.tlsCert.empty() ? "if it asks for a client certificate: --tls-cert and --tls-key"
@@ -327,19 +357,23 @@ void Mqtt::onPublish(mosquitto*, void* self, int mid) {
 void Mqtt::onLog(mosquitto*, void* self, int level, const char* text) {
     auto* me = static_cast<Mqtt*>(self);
     // The TLS library's reason, when its alert did not say more.
-    if (level == MOSQ_LOG_ERR && me->tlsProblem_.empty() && std::string_view(text).starts_with("OpenSSL Error"))
-        me->tlsProblem_ = "TLS: " + opensslWords(text);
+    if (level == MOSQ_LOG_ERR && me->problem_.empty() && std::string_view(text).starts_with("OpenSSL Error"))
+        me->problem_ = "TLS: " + opensslWords(text);
 }
 
-void Mqtt::onTlsAlert(const ssl_st* ssl, int where, int ret) {
-    if (!(where & SSL_CB_ALERT) || (ret & 0xff) == SSL3_AD_CLOSE_NOTIFY) return;
+void Mqtt::onTlsInfo(const ssl_st* ssl, int where, int ret) {
     auto* me = static_cast<Mqtt*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
-    if (!me || !me->tlsProblem_.empty()) return;
+    if (!me) return;
+    // The client library named the address it was given; the broker's name
+    // is what a server in front of several brokers chooses by.
+    if ((where & SSL_CB_HANDSHAKE_START) && !isAddress(me->s_.host))
+        SSL_set_tlsext_host_name(const_cast<ssl_st*>(ssl), me->s_.host.c_str());
+    if (!(where & SSL_CB_ALERT) || (ret & 0xff) == SSL3_AD_CLOSE_NOTIFY || !me->problem_.empty()) return;
     const long verify = SSL_get_verify_result(ssl);
     // TLS 1.3's "certificate required" is "unknown" to OpenSSL 3.0's table.
     const std::string alert = (ret & 0xff) == 116 ? "certificate required" : SSL_alert_desc_string_long(ret);
     if (where & SSL_CB_WRITE) {
-        me->tlsProblem_ = verify != X509_V_OK ? verifyProblem(verify, me->s_.tlsCa, me->s_.host)
+        me->problem_ = verify != X509_V_OK ? verifyProblem(verify, me->s_.tlsCa, me->s_.host)
                                               : "TLS: this end gave up: " + alert;
     } else if (ret & 0xff) {
         const int code = ret & 0xff;
@@ -351,7 +385,7 @@ void Mqtt::onTlsAlert(const ssl_st* ssl, int where, int ret) {
         else if (code == TLS1_AD_UNKNOWN_CA || code == SSL3_AD_BAD_CERTIFICATE ||
                  code == SSL3_AD_CERTIFICATE_UNKNOWN)
             hint = me->s_.tlsCert.empty() ? "" : "; it does not accept the client certificate " + me->s_.tlsCert;
-        me->tlsProblem_ = "the broker refused TLS: " + alert + hint;
+        me->problem_ = "the broker refused TLS: " + alert + hint;
     }
 }
 
@@ -376,6 +410,7 @@ void Mqtt::stop(int ms, std::function<void()> done) {
     done_ = std::move(done);
     stopping_ = true;
     retry_.stop();
+    if (lookup_ >= 0) QHostInfo::abortHostLookup(lookup_);
     if (!up_) return finishStop();
     const int rc = mosquitto_publish(m_, &offlineMid_, s_.willTopic.c_str(), 7, "offline", 1, true);
     if (rc != MOSQ_ERR_SUCCESS) return finishStop();

@@ -2,17 +2,20 @@
 // libmosquitto on Qt's event loop: its socket watched by QSocketNotifiers
 // (for writing only while the library has something to write), its
 // housekeeping on a timer, and reconnects with back-off. No thread of the
-// library's own. Over TLS the handshake runs on the same notifiers, and a
+// library's own. The broker's name is looked up by Qt, off this thread, and
+// its addresses tried in turn. Over TLS the handshake runs on the same notifiers, and a
 // failure is told by what the TLS library said, not the client library's
 // "A TLS error occurred.".
 
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -66,7 +69,7 @@ private:
     static void onMessage(mosquitto*, void* self, const mosquitto_message* m);
     static void onPublish(mosquitto*, void* self, int mid);
     static void onLog(mosquitto*, void* self, int level, const char* text);
-    static void onTlsAlert(const ssl_st* ssl, int where, int ret);
+    static void onTlsInfo(const ssl_st* ssl, int where, int ret);
 
     bool setUpTls(std::string& error);
     std::string where() const;
@@ -78,6 +81,7 @@ private:
     bool hasInput() const;
 
     void attempt();
+    void resolved(const QHostInfo& info);
     void watch();
     void unwatch();
     void lost(int rc);
@@ -98,10 +102,12 @@ private:
     QTimer misc_;
     QTimer retry_;
     int backoffMs_ = 0;
-    bool first_ = true;
+    std::vector<std::string> addresses_;  // the broker's name looked up, tried in turn
+    std::size_t next_ = 0;
+    int lookup_ = -1;
     bool up_ = false;
     std::set<std::string> complaints_;  // said for a broker out of reach, since it last answered
-    std::string tlsProblem_;  // what the TLS library said during this attempt
+    std::string problem_;  // what went wrong in this attempt, in words better than the library's
     int socketErrno_ = 0;     // the first network error the library met during it
     bool refused_ = false;    // the broker said why it refused this attempt
     QElapsedTimer upSince_;

@@ -399,6 +399,9 @@ TEST_F(BridgeScenario, TlsSaysWhyOnceAndKeepsThePaceOfItsBackOff) {
     } rows[] = {
         {port, {"--tls-ca", file("other.crt")}, "certificate is not signed by the authority in " + file("other.crt").toStdString()},
         {elsewhere, ca, "certificate is for another host than 127.0.0.1 (IP address mismatch)"},
+        // A name, looked up off the event thread, checked against the certificate by itself.
+        {elsewhere, ca + QStringList{"--broker", QString("localhost:%1").arg(elsewhere)},
+         "certificate is for another host than localhost (hostname mismatch)"},
         {expired, ca, "certificate is out of its dates (certificate has expired)"},
         // Said by the alert, or by the reset that may come before it is read.
         {strict, ca, "a client certificate: --tls-cert and --tls-key"},
