@@ -279,6 +279,7 @@ bool Mqtt::deadWhileConnecting(std::string& why) {
 }
 
 void Mqtt::lost(int rc) {
+    const int err = errno;  // the library's, for its MOSQ_ERR_ERRNO
     unwatch();
     if (stopping_) return finishStop();
     // The name's next address first, at once; the pace is for the name.
@@ -287,11 +288,12 @@ void Mqtt::lost(int rc) {
         return;
     }
     if (up_) next_ = addresses_.size();  // found again for the next connection
+    errno = err;
     std::string why = problem_.empty() ? reason(rc) : problem_;
     // A broker that refuses a client's certificate (or its lack) may reset
     // the connection before its alert is read: the library writes on at once.
     if (problem_.empty() && !s_.tlsCa.empty() && !up_ && rc == MOSQ_ERR_ERRNO &&
-        (errno == EPROTO || errno == ECONNRESET))
+        (err == EPROTO || err == ECONNRESET))
         why = "the broker ended the TLS connection as it began; " +
               (s_.tlsCert.empty() ? "if it asks for a client certificate: --tls-cert and --tls-key"
                                   : "it may not accept the client certificate " + s_.tlsCert);
