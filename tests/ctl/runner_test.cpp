@@ -301,7 +301,9 @@ TEST(Runner, JsonLinesCarryEveryByteAndTheOutcome) {
         EXPECT_EQ(o["acknowledged"].isNull(), !control);
         EXPECT_EQ(o["acknowledged"].toBool(), control && c.reply == "\x06\r");
         EXPECT_EQ(o["hours"].isNull(), c.args.back() != "l-time");
-        if (!o["hours"].isNull()) EXPECT_EQ(std::to_string(o["hours"].toInteger()), c.words);
+        if (!o["hours"].isNull()) {
+            EXPECT_EQ(std::to_string(o["hours"].toInteger()), c.words);
+        }
         EXPECT_EQ(o["ms"].isNull(), c.reply == "-");
         EXPECT_EQ(o["ok"].toBool(), c.error.empty());
         EXPECT_EQ(o["error"].toString().toStdString(), c.error);
