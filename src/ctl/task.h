@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 namespace qelo::ctl {
@@ -120,6 +121,7 @@ inline Task<void> Promise<void>::get_return_object() {
 template <class T>
 T finished(Task<T> t) {
     t.start();
+    if (!t.done()) throw std::logic_error("a task over a line that waits was taken as finished");
     return t.result();
 }
 
