@@ -117,9 +117,9 @@ bool watchSignals() {
     return true;
 }
 
-// Every room takes descriptors (its line, its thread's wake-ups), and a
-// service starts with a soft limit of 1,024 that a campus passes: take all
-// the hard limit allows. Said only when it cannot be raised.
+// Every room takes a descriptor for its line, and a service starts with a
+// soft limit of 1,024 that a campus passes: take all the hard limit allows.
+// Said only when it cannot be raised.
 void raiseFileLimit() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
