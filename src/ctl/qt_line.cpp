@@ -45,9 +45,20 @@ void EventLine::failed(std::exception_ptr failure) {
 }
 
 void EventLine::wake() {
-    if (!waiter_) return;
-    deadline_.stop();
-    std::exchange(waiter_, {}).resume();
+    if (!waiter_ || resumeDue_) return;
+    resumeDue_ = true;
+    // Never inside the device's own signal: the conversation may end there
+    // and take the line, device and all, with it. A line gone by then takes
+    // the call with it.
+    QMetaObject::invokeMethod(
+        &resumer_,
+        [this] {
+            resumeDue_ = false;
+            if (!waiter_) return;
+            deadline_.stop();
+            std::exchange(waiter_, {}).resume();
+        },
+        Qt::QueuedConnection);
 }
 
 void EventLine::Wait::await_suspend(std::coroutine_handle<> h) {

@@ -31,7 +31,8 @@ public:
 
 protected:
     void arrived(const std::string& bytes);
-    // Resumes the conversation waiting on this line, if one is.
+    // Resumes the conversation waiting on this line, if one is, from the
+    // event loop.
     void wake();
     // Suspends until wake() or the time `until`.
     struct Wait {
@@ -61,6 +62,8 @@ private:
     std::exception_ptr failure_;
     std::coroutine_handle<> waiter_;
     QTimer deadline_;
+    QObject resumer_;  // where a resume is posted
+    bool resumeDue_ = false;
 };
 
 class QtLine : public EventLine {

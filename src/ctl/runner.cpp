@@ -154,7 +154,7 @@ void Runner::check(const Action& a, const Answer& got, Exchange& x) {
     if (!a.query) x.acknowledged = meaning.acknowledged;
 }
 
-Task<Exchange> Runner::exchange(const Action& a, long long waitMs, bool requireAck) {
+Task<Exchange> Runner::exchange(const Action& a, long long waitMs, bool requireAck, bool heldOn) {
     Exchange x;
     const long long until = line_.now() + waitMs;
     try {
@@ -192,8 +192,11 @@ Task<Exchange> Runner::exchange(const Action& a, long long waitMs, bool requireA
             x.ms = line_.now() - at;
             check(a, *got, x);
         }
-        if (!a.query && !x.acknowledged) x.acknowledged = false;
-        if (x.status == kDone && !a.query && !*x.acknowledged) {
+        // A hold does not wait for each frame's acknowledgement: only the
+        // last frame's is awaited, and stands for the hold.
+        if (!a.query && !x.acknowledged && !heldOn) x.acknowledged = false;
+        if (heldOn && x.acknowledged == false) x.acknowledged.reset();
+        if (x.status == kDone && !a.query && x.acknowledged == false) {
             const std::string why = "no acknowledgement of \"" + a.name + "\" (" + a.code + ") within " +
                                     std::to_string(waitMs) + " ms on " + line_.device() +
                                     (x.reply ? ", only " + quoteBytes(*x.reply) : std::string());
@@ -239,7 +242,7 @@ Task<int> Runner::run(const Options& o, bool fresh) {
             long long wait = a.query ? o.timeoutMs : std::min(kSettleMs, o.timeoutMs);
             // Holding a button does not wait for acknowledgements.
             if (!a.query && k + 1 < o.repeat) wait = std::max(0LL, std::min(wait, due + o.intervalMs - line_.now()));
-            const Exchange x = co_await exchange(a, wait, o.requireAck);
+            const Exchange x = co_await exchange(a, wait, o.requireAck, !a.query && k + 1 < o.repeat);
             if (!watcher_.exchanged(a, x)) co_return kOutputLost;
             if (x.status != kDone) co_return x.status;
         }

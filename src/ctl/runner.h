@@ -59,7 +59,7 @@ struct Exchange {
     std::optional<std::string> reply;      // the answer up to its CR, or what came without one
     std::optional<std::string> words;      // a query's answer in words ("Stand by", "123")
     std::optional<long long> hours;        // L-TIME's answer
-    std::optional<bool> acknowledged;      // a control command's ACK came
+    std::optional<bool> acknowledged;      // a control command's ACK came; unknown for a hold's frames but the last
     std::optional<long long> ms;           // from the send to the answer
     std::optional<std::string> discarded;  // what was set aside before the frame went out
     std::string error;                     // why it failed; empty when status is kDone
@@ -94,8 +94,9 @@ public:
     // Takes in and sets aside what arrives until `until`.
     Task<void> idle(long long until) { return settle(0, until); }
     // Writes a's frame and awaits its answer for waitMs. A control command
-    // needs none; what does come must be ACK.
-    Task<Exchange> exchange(const Action& a, long long waitMs, bool requireAck = false);
+    // needs none; what does come must be ACK. A frame of a hold that goes
+    // on (heldOn) is not judged by its acknowledgement: the last one is.
+    Task<Exchange> exchange(const Action& a, long long waitMs, bool requireAck = false, bool heldOn = false);
 
 private:
     struct Answer {

@@ -212,6 +212,11 @@ TEST(Runner, RepeatKeepsItsPaceWithoutWaitingForAcknowledgements) {
     EXPECT_EQ(line.sendTimes(), (std::vector<long long>{0, 50, 100, 150, 200}));
     // Acknowledgements carry no name: the first after the last send ends it.
     EXPECT_EQ(line.now(), 220);
+    // Nor is a hold judged frame by frame: the last one's stands for it.
+    EXPECT_EQ(r.err, "");
+    ScriptedLine required;
+    required.answers["C09\r"] = {{70, "\x06\r"}};
+    EXPECT_EQ(runCtl(required, {"--require-ack", "--repeat", "5", "--interval", "50", "vol +"}).status, kDone);
 }
 
 TEST(Runner, RepeatedQueriesEachWaitForTheirOwnReply) {
