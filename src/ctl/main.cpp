@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
 
     if (targets.size() == 1) {
         const Target& t = targets[0];
-        return runToEnd(session([&] { return openLine(t, o); }, nameOf(t), o, std::cout, std::cerr));
+        return runSession([&] { return openLine(t, o); }, nameOf(t), o, std::cout, std::cerr);
     }
 
     // Each device on a thread of its own with its own event loop: a slow
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
             LabelledLines outLines(name, !o.json, std::cout, lock);
             LabelledLines errLines(name, true, std::cerr, lock);
             std::ostream out(&outLines), err(&errLines);
-            statuses[i] = runToEnd(session([&] { return openLine(targets[i], o); }, name, o, out, err));
+            statuses[i] = runSession([&] { return openLine(targets[i], o); }, name, o, out, err);
         }));
         threads.back()->start();
     }

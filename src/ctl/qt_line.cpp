@@ -36,7 +36,7 @@ EventLine::~EventLine() = default;
 
 void EventLine::arrived(const std::string& bytes) {
     if (received_.size() < kMostKept) received_.append(bytes, 0, kMostKept - received_.size());
-    wake();
+    resumeNow();
 }
 
 void EventLine::failed(std::exception_ptr failure) {
@@ -44,12 +44,18 @@ void EventLine::failed(std::exception_ptr failure) {
     wake();
 }
 
+void EventLine::resumeNow() {
+    if (!waiter_) return;
+    deadline_.stop();
+    std::exchange(waiter_, {}).resume();
+}
+
 void EventLine::wake() {
     if (!waiter_ || resumeDue_) return;
     resumeDue_ = true;
-    // Never inside the device's own signal: the conversation may end there
-    // and take the line, device and all, with it. A line gone by then takes
-    // the call with it.
+    // Not inside the device's own signal: a conversation that fails there
+    // may take the line, device and all, with it (a connection that never
+    // came, say). A line gone by then takes the call with it.
     QMetaObject::invokeMethod(
         &resumer_,
         [this] {
@@ -111,7 +117,7 @@ TcpLine::TcpLine(std::string address, TcpAddress to)
     QObject::connect(&socket_, &QTcpSocket::connected, [this] { wake(); });
     // What came is taken when it is asked for; until then the socket holds
     // it, in a bounded buffer, and the kernel the rest.
-    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { wake(); });
+    QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { resumeNow(); });
     QObject::connect(&socket_, &QTcpSocket::disconnected, [this] {
         if (lost_.empty()) lost_ = address_ + ": the server closed the connection";
         wake();
@@ -195,6 +201,12 @@ Task<std::unique_ptr<Line>> openLine(std::string device, int port, int baud) {
     co_await tcp->connect();
     if (!parsed->telnet) co_return std::unique_ptr<Line>(std::move(tcp));
     co_return std::make_unique<telnet::TelnetLine>(std::move(tcp), baud);
+}
+
+int runSession(const Opener& open, const std::string& device, const Options& o, std::ostream& out,
+               std::ostream& err) {
+    std::unique_ptr<Line> line;
+    return runToEnd(session(open, device, o, out, err, line));
 }
 
 }  // namespace qelo::ctl

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ctl/cli.h"
+#include "ctl/report.h"
 #include "ctl/runner.h"
 #include "qt/serial_port.h"
 
@@ -31,8 +32,12 @@ public:
 
 protected:
     void arrived(const std::string& bytes);
-    // Resumes the conversation waiting on this line, if one is, from the
-    // event loop.
+    // Resumes the conversation waiting on this line, if one is: at once for
+    // bytes that came, which is every answer's path, and from the event
+    // loop for the rest (a loss, a failure, the time up). A conversation
+    // that ends on its bytes leaves its line to its owner, which drops it
+    // outside the line's signals (report.h's session, the bridge's rooms).
+    void resumeNow();
     void wake();
     // Suspends until wake() or the time `until`.
     struct Wait {
@@ -129,5 +134,10 @@ T runToEnd(Task<T> t) {
     }
     return t.result();
 }
+
+// A session (report.h) on this thread's event loop, until it ends; the
+// exit status. The line goes after the loop, outside its own signals.
+int runSession(const Opener& open, const std::string& device, const Options& o, std::ostream& out,
+               std::ostream& err);
 
 }  // namespace qelo::ctl

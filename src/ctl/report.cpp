@@ -69,9 +69,9 @@ bool outputWritten(std::ostream& out, std::ostream& err) {
     return false;
 }
 
-Task<int> session(Opener open, const std::string& device, const Options& o, std::ostream& out, std::ostream& err) {
+Task<int> session(Opener open, const std::string& device, const Options& o, std::ostream& out, std::ostream& err,
+                  std::unique_ptr<Line>& line) {
     Printer printer(o, device, out, err);
-    std::unique_ptr<Line> line;
     std::string failure;
     try {
         line = co_await open();

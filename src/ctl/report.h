@@ -41,9 +41,12 @@ private:
 // record nobody can read must not pass for a run that went well.
 bool outputWritten(std::ostream& out, std::ostream& err);
 
-// Opens the line with open() and runs o on it, printing as o asks; the exit
-// status. A line that cannot be opened gives kPortFailed.
+// Opens the line with open() into line and runs o on it, printing as o
+// asks; the exit status. A line that cannot be opened gives kPortFailed.
+// The run may end inside the line's own signal, so the line is the
+// caller's, to drop once the run is over.
 using Opener = std::function<Task<std::unique_ptr<Line>>()>;
-Task<int> session(Opener open, const std::string& device, const Options& o, std::ostream& out, std::ostream& err);
+Task<int> session(Opener open, const std::string& device, const Options& o, std::ostream& out, std::ostream& err,
+                  std::unique_ptr<Line>& line);
 
 }  // namespace qelo::ctl

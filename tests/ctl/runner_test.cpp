@@ -238,7 +238,7 @@ TEST(Runner, LineFailureIsStatusThreeWithTheDevice) {
 
     // Opened without the command line's checks, as the bridge does.
     std::ostringstream out, err;
-    EXPECT_EQ(runToEnd(session([] { return openLine("tcp://h", 1, 9600); }, "tcp://h", {}, out, err)), kPortFailed);
+    EXPECT_EQ(runSession([] { return openLine("tcp://h", 1, 9600); }, "tcp://h", {}, out, err), kPortFailed);
     EXPECT_EQ(err.str(), "qelo-ctl: tcp://h has no port (tcp://HOST:PORT)\n");
 }
 
