@@ -59,7 +59,6 @@ protected:
     // Whether the line still works, and why not.
     virtual bool isOpen() const = 0;
     virtual std::string lostReason() const = 0;
-    bool waiting() const { return static_cast<bool>(waiter_); }
 
 private:
     QElapsedTimer clock_;
